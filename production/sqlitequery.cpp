@@ -1,0 +1,80 @@
+#include "sqlitequery.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+
+SqliteQuery::~SqliteQuery()
+{
+    close();
+}
+
+bool SqliteQuery::open(const QString &fileName)
+{
+    close();
+    m_returnCode = sqlite3_open(fileName.toUtf8().constData(), &m_db);
+    if (m_returnCode != SQLITE_OK) {
+        // sqlite3_open can hand back a handle even on failure; it carries the error text.
+        std::fprintf(stderr, "\nCan't open database: %s\n", m_db ? sqlite3_errmsg(m_db) : "out of memory");
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    } else {
+        std::fprintf(stderr, "\nCan open database: %s\n", sqlite3_errmsg(m_db));
+    }
+    m_opened = true;
+    return m_db != nullptr;
+}
+
+void SqliteQuery::close()
+{
+    if (m_db) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
+}
+
+void SqliteQuery::runQuery(const QString &statement)
+{
+    m_columns = 0;
+    m_rows = 0;
+    m_names.clear();
+    m_values.clear();
+
+    if (!m_db) {
+        m_returnCode = SQLITE_MISUSE;
+        std::fprintf(stderr, "\n0 columns, 0 rows, no database connection");
+        return;
+    }
+
+    char **table = nullptr;
+    int rows = 0;
+    int columns = 0;
+    m_returnCode = sqlite3_get_table(m_db, statement.toUtf8().constData(), &table, &rows, &columns, nullptr);
+    if (m_returnCode == SQLITE_OK) {
+        m_names.reserve(columns);
+        for (int c = 0; c < columns; ++c)
+            m_names.append(QByteArray(table[c]));
+        m_values.reserve(rows * columns);
+        for (int i = columns; i < (rows + 1) * columns; ++i)
+            m_values.append(table[i] ? QByteArray(table[i]) : QByteArray());
+        m_columns = columns;
+        m_rows = rows;
+    }
+    std::fprintf(stderr, "\n%d columns, %d rows, %s", m_columns, m_rows, sqlite3_errmsg(m_db));
+    sqlite3_free_table(table);
+}
+
+QString SqliteQuery::cell(int row, int column) const
+{
+    const int index = row * m_columns + column;
+    if (row < 0 || column < 0 || column >= m_columns || index >= m_values.size())
+        return QString();
+    return QString::fromUtf8(m_values.at(index));
+}
+
+QString SqliteQuery::literal(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}

@@ -1,0 +1,89 @@
+#include "sqlitequery.h"
+#include "testworkdir.h"
+
+#include <QtTest>
+
+/// The workstation program itself, started as an operator would start it, in an empty directory.
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void firstStartCreatesTablesAndClosesInOrder();
+    void secondStartKeepsRows();
+
+private:
+    QByteArray runUntilClosed();
+    TestWorkDir *m_dir = nullptr;
+};
+
+void tst_Startup::init()
+{
+    m_dir = new TestWorkDir;
+    QDir().mkdir(QStringLiteral("ports")); // an empty port folder: the station never reaches for real ports
+}
+
+void tst_Startup::cleanup()
+{
+    delete m_dir;
+    m_dir = nullptr;
+}
+
+/// Starts the program, lets it come up, closes its window as a window manager would and returns
+/// what it wrote to standard error.
+QByteArray tst_Startup::runUntilClosed()
+{
+    QProcess program;
+    program.setWorkingDirectory(m_dir->path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(WORKSTATION_PROGRAM), {});
+    if (!program.waitForStarted(10000))
+        return QByteArray("could not start");
+    QByteArray log;
+    QDeadlineTimer deadline(20000);
+    while (!log.contains("All butches are finished") && !deadline.hasExpired() && program.state() == QProcess::Running) {
+        program.waitForReadyRead(100);
+        log += program.readAllStandardError();
+    }
+    // SIGTERM is not a window close; send the close the way the platform does, through the window.
+    program.terminate();
+    program.waitForFinished(20000);
+    log += program.readAllStandardError();
+    return log;
+}
+
+void tst_Startup::firstStartCreatesTablesAndClosesInOrder()
+{
+    const QByteArray log = runUntilClosed();
+    QVERIFY2(log.contains("\nCan open database: not an error\n"), log.constData());
+    QVERIFY2(log.contains("APPLICATION IS CLOSED, ALL WORKS ARE STOPPED\n"), log.constData());
+    QVERIFY2(log.contains("~D415_Fendrix()\n"), log.constData());
+    QVERIFY(log.indexOf("APPLICATION IS CLOSED") < log.indexOf("~D415_Fendrix()"));
+
+    SqliteQuery query;
+    QVERIFY(query.open(QStringLiteral("data.db")));
+    query.runQuery(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"));
+    QCOMPARE(query.values(), (QList<QByteArray>{"admin", "butch", "product", "task"}));
+}
+
+void tst_Startup::secondStartKeepsRows()
+{
+    runUntilClosed();
+    {
+        SqliteQuery query;
+        query.open(QStringLiteral("data.db"));
+        query.runQuery(QStringLiteral("INSERT INTO product (idProduct, productName) values (NULL, 'Сахар');"));
+    }
+    const QByteArray log = runUntilClosed();
+    QVERIFY2(log.contains("~D415_Fendrix()\n"), log.constData());
+    SqliteQuery query;
+    query.open(QStringLiteral("data.db"));
+    query.runQuery(QStringLiteral("SELECT productName FROM product"));
+    QCOMPARE(query.values(), (QList<QByteArray>{"Сахар"}));
+}
+
+QTEST_GUILESS_MAIN(tst_Startup)
+#include "tst_startup.moc"
