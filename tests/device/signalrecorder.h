@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QObject>
+#include <QSignalSpy>
+#include <QStringList>
+
+#include <map>
+#include <memory>
+
+/// Records, in the order they are emitted, every signal that the class of @p source declares itself
+/// (not those of its bases), as "name arg arg ...".
+class SignalRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SignalRecorder(QObject *source);
+
+    QStringList entries() const { return m_entries; }
+    void clear() { m_entries.clear(); }
+    /// Entries whose signal name is @p name.
+    QStringList entriesOf(const QString &name) const;
+
+private slots:
+    void record();
+
+private:
+    std::map<int, std::unique_ptr<QSignalSpy>> m_spies;
+    QStringList m_entries;
+};
