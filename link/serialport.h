@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <linux/serial.h>
+#include <sys/types.h>
 #include <termios.h>
 
 /// Status codes of port operations, recorded by the exchange worker after every operation.
@@ -100,20 +101,30 @@ public:
 private:
     enum class DirectionControl { None, KernelRs485, RtsAroundWrite };
 
+    static QString devicePath(const QString &name);
     bool openDevice(const QString &path);
     bool applyWorkingSettings();
+    bool applySettings(termios t, speed_t speed);
     void setUpDirectionControl();
     void setUpLowLatency();
     void restoreDriverSettings();
-    bool lineErrorPending();
-    bool waitUntilSent(quint16 count, qint64 deadlineNs);
+    bool createAbortEvents();
     void releaseHandle();
+    bool lineErrorTotal(quint64 *total) const;
+    bool lineErrorPending();
+    bool readyForTransfer(std::atomic<bool> &abortPending, int abortFd);
+    void waitUntilSent(int count, qint64 startNs, qint64 deadlineNs);
 
     int m_readTimeout = 100;
     int m_writeTimeout = 100;
     int m_baudRate = 115200;
+    int m_readMultiplier = 1;
+    int m_writeMultiplier = 1;
     std::atomic<bool> m_open {false};
     int m_fd = -1;
+    dev_t m_deviceNumber = 0;
+    bool m_exclusive = false;
+    // Written by the main thread while no transfer runs, signalled from any thread.
     int m_readAbortFd = -1;
     int m_writeAbortFd = -1;
     std::atomic<bool> m_readAbortPending {false};
@@ -121,16 +132,15 @@ private:
     bool m_lineDropped = false;
     termios m_working {};
     termios m_saved {};
-    int m_readMultiplier = 1;
-    int m_writeMultiplier = 1;
+    bool m_settingsSaved = false;
     DirectionControl m_directionControl = DirectionControl::None;
-    bool m_rs485Saved = false;
+    bool m_transmitterStatusKnown = false;
     serial_rs485 m_savedRs485 {};
-    bool m_serialFlagsSaved = false;
+    bool m_rs485Changed = false;
     int m_savedSerialFlags = 0;
+    bool m_serialFlagsChanged = false;
     bool m_lineErrorsCounted = false;
     quint64 m_lineErrorTotal = 0;
-    quint64 m_deviceNumber = 0;
     quint32 m_bytesRead = 0;
     quint32 m_bytesWritten = 0;
 };

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 
 class SerialPort;
 
@@ -89,16 +90,18 @@ protected:
     void logLine(const QString &message);
     /// Waits at most 5000 ms for the exchange thread to end.
     void stopExchange();
+    /// Ends the exchange thread whatever it waits for (destructors: handleReplies must not run after).
+    void endExchangeThread();
     void setStatus(int status) { m_status.store(status, std::memory_order_release); }
 
 private:
     ExchangeState exchangeState() const;
     void exchangeLoop();
+    bool mayEnd();
+    void releaseChannel();
     void writeRequest();
     void readReplies();
-    void finishExchange();
     void ensureExchangeThread();
-    bool waitWhileClaimed();
     int applySetting(bool (SerialPort::*setter)(int), int value, int errorStatus, const QString &successLine,
         const QString &errorLine);
     void freeBuffers();
@@ -106,7 +109,7 @@ private:
     std::atomic<int> m_status {1};
     std::atomic<bool> m_slave {false};
     QThread::Priority m_priority = QThread::NormalPriority;
-    SerialPort *m_port = nullptr;
+    std::unique_ptr<SerialPort> m_port;
     QSemaphore m_stopLock {1};
     QSemaphore m_exchangeState {Idle};
     QString m_portName;
