@@ -243,6 +243,7 @@ int SerialSchedule::sendRequest(
         setStatus(PortWriteTimeout);
         return PortWriteTimeout;
     }
+    m_handOvers.load(std::memory_order_acquire);
     growBuffer(m_requestBuffer, m_requestCapacity, requestLength);
     std::memcpy(m_requestBuffer, request, requestLength);
     m_requestLength = requestLength;
@@ -250,7 +251,7 @@ int SerialSchedule::sendRequest(
     m_expectedReplies = expectedReplies;
     growBuffer(m_replyBuffer, m_replyCapacity, quint32(replyBytes));
     setStatus(PortOk);
-    m_exchangeState.release(1);
+    handOver(1);
     ensureExchangeThread();
     return PortOk;
 }
@@ -267,7 +268,17 @@ void SerialSchedule::ensureExchangeThread()
 
 SerialSchedule::ExchangeState SerialSchedule::exchangeState() const
 {
-    return ExchangeState(m_exchangeState.available());
+    const int state = m_exchangeState.available();
+    m_handOvers.load(std::memory_order_acquire);
+    return ExchangeState(state);
+}
+
+void SerialSchedule::handOver(int permits)
+{
+    // The semaphore orders the buffers between the two threads; this counter says the same in a form
+    // that ThreadSanitizer can see (QSemaphore's futex lives in an uninstrumented Qt).
+    m_handOvers.fetch_add(1, std::memory_order_release);
+    m_exchangeState.release(permits);
 }
 
 void SerialSchedule::run()
@@ -294,7 +305,7 @@ void SerialSchedule::exchangeLoop()
         case Claimed:
             // The sender is copying its request: wait for the one permit it then hands over.
             if (m_exchangeState.tryAcquire(1, ClaimLimitMs))
-                m_exchangeState.release(1);
+                handOver(1);
             continue;
         case WriteReady:
             if (isSlave())
@@ -325,7 +336,7 @@ void SerialSchedule::releaseChannel()
 {
     const int taken = Idle - m_exchangeState.available();
     if (taken > 0)
-        m_exchangeState.release(taken);
+        handOver(taken);
 }
 
 void SerialSchedule::writeRequest()
@@ -336,7 +347,7 @@ void SerialSchedule::writeRequest()
                     << "written" << written;
     if (written == m_requestLength) {
         setStatus(PortOk);
-        m_exchangeState.release(1);
+        handOver(1);
         return;
     }
     logLine(QStringLiteral("Ошибка: послано %1 байт (корректно %2 байт)").arg(written).arg(m_requestLength));
@@ -362,10 +373,10 @@ void SerialSchedule::readReplies()
         frames = filled / m_replyLength;
     }
     qCDebug(lcLink) << "received" << QByteArray(reinterpret_cast<const char *>(m_replyBuffer), int(filled)).toHex(' ');
-    m_exchangeState.release(1);
+    handOver(1);
     if (frames > 0)
         handleReplies(m_requestBuffer, m_requestLength, m_replyBuffer, m_replyLength, frames, m_expectedReplies);
     else
         handleReplies(m_requestBuffer, m_requestLength, nullptr, 0, 0, m_expectedReplies);
-    m_exchangeState.release(1);
+    handOver(1);
 }

@@ -98,6 +98,7 @@ private:
     ExchangeState exchangeState() const;
     void exchangeLoop();
     bool mayEnd();
+    void handOver(int permits);
     void releaseChannel();
     void writeRequest();
     void readReplies();
@@ -123,4 +124,5 @@ private:
     // Set by the exchange thread while it will still look at the channel; a sender that finds it clear
     // starts a new thread.
     std::atomic<bool> m_threadActive {false};
+    mutable std::atomic<quint32> m_handOvers {0};
 };

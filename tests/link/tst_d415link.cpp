@@ -44,6 +44,23 @@ QStringList messages(const QSignalSpy &spy)
 
 } // namespace
 
+/// The link's signals, brought to the main thread before a spy records them: a spy appends from the
+/// thread that emits, and the exchange thread emits.
+class MainThreadRelay : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MainThreadRelay(D415Link *link)
+    {
+        connect(link, &D415Link::replyPacketReceived, this, &MainThreadRelay::replyPacketReceived);
+        connect(link, &SerialSchedule::hasSysMes, this, &MainThreadRelay::hasSysMes);
+    }
+
+signals:
+    void replyPacketReceived(D415DataPacket packet, quint32 index, quint32 expected);
+    void hasSysMes(QString line);
+};
+
 /// Receives replies the way a doser object does: a string-based, queued connection.
 class ReplyReceiver : public QObject
 {
@@ -149,8 +166,9 @@ void tst_D415Link::repliesByShape()
     QCOMPARE(link.openPort(QStringLiteral("line1")), 1);
     QCOMPARE(link.setReplyTimeout(150), 1);
     QCOMPARE(link.setBaudRate(38400), 1);
-    QSignalSpy replies(&link, &D415Link::replyPacketReceived);
-    QSignalSpy log(&link, &SerialSchedule::hasSysMes);
+    MainThreadRelay relay(&link);
+    QSignalSpy replies(&relay, &MainThreadRelay::replyPacketReceived);
+    QSignalSpy log(&relay, &MainThreadRelay::hasSysMes);
 
     D415DataPacket asked = request(30, 8, 1);
     asked.setValue(20.0, 1);
@@ -192,7 +210,8 @@ void tst_D415Link::backToBackRequestsKeepOrder()
 {
     D415Link link;
     QCOMPARE(link.openPort(QStringLiteral("line1")), 1);
-    QSignalSpy replies(&link, &D415Link::replyPacketReceived);
+    MainThreadRelay relay(&link);
+    QSignalSpy replies(&relay, &MainThreadRelay::replyPacketReceived);
 
     // The second call waits until the first exchange is over, then goes out.
     QCOMPARE(link.sendCommandPacket(request(30, 0)), qint8(1));
@@ -230,8 +249,9 @@ void tst_D415Link::stringConnectDeliversOnMainThread()
 void tst_D415Link::openMissingPort()
 {
     D415Link link;
-    QSignalSpy log(&link, &SerialSchedule::hasSysMes);
-    QSignalSpy replies(&link, &D415Link::replyPacketReceived);
+    MainThreadRelay relay(&link);
+    QSignalSpy log(&relay, &MainThreadRelay::hasSysMes);
+    QSignalSpy replies(&relay, &MainThreadRelay::replyPacketReceived);
     QCOMPARE(link.openPort(QStringLiteral("nosuchport")), -11);
     QCOMPARE(link.lastStatus(), qint8(-11));
     QCOMPARE(link.portName(), QString());
@@ -249,7 +269,8 @@ void tst_D415Link::openMissingPort()
 void tst_D415Link::closeTwice()
 {
     D415Link link;
-    QSignalSpy log(&link, &SerialSchedule::hasSysMes);
+    MainThreadRelay relay(&link);
+    QSignalSpy log(&relay, &MainThreadRelay::hasSysMes);
     QCOMPARE(link.closePort(), -3);
     QCOMPARE(link.openPort(QStringLiteral("line1")), 1);
     QCOMPARE(link.portName(), QStringLiteral("line1"));
@@ -284,7 +305,8 @@ void tst_D415Link::settersWhileClosed()
     QFETCH(QString, logged);
 
     D415Link link;
-    QSignalSpy log(&link, &SerialSchedule::hasSysMes);
+    MainThreadRelay relay(&link);
+    QSignalSpy log(&relay, &MainThreadRelay::hasSysMes);
     const int result = which == 0 ? link.setBaudRate(9600)
         : which == 1              ? link.setReplyTimeout(9600)
                                   : link.setWriteTimeout(9600);
@@ -297,7 +319,8 @@ void tst_D415Link::settersWhileOpen()
 {
     D415Link link;
     QCOMPARE(link.openPort(QStringLiteral("line1")), 1);
-    QSignalSpy log(&link, &SerialSchedule::hasSysMes);
+    MainThreadRelay relay(&link);
+    QSignalSpy log(&relay, &MainThreadRelay::hasSysMes);
     QCOMPARE(link.setBaudRate(38400), 1);
     QCOMPARE(link.baudRate(), 38400);
     QCOMPARE(link.setBaudRate(12345), -4);
@@ -348,7 +371,8 @@ void tst_D415Link::slaveModeSendsNothing()
     D415Link link;
     QCOMPARE(link.openPort(QStringLiteral("line1")), 1);
     QSignalSpy master(&link, &SerialSchedule::linkMaster);
-    QSignalSpy log(&link, &SerialSchedule::hasSysMes);
+    MainThreadRelay relay(&link);
+    QSignalSpy log(&relay, &MainThreadRelay::hasSysMes);
     link.setSlave(true);
     QCOMPARE(master.count(), 1);
     QCOMPARE(master.at(0).at(0).toBool(), false);
@@ -359,7 +383,7 @@ void tst_D415Link::slaveModeSendsNothing()
 
     link.setSlave(false);
     QCOMPARE(master.at(1).at(0).toBool(), true);
-    QSignalSpy replies(&link, &D415Link::replyPacketReceived);
+    QSignalSpy replies(&relay, &MainThreadRelay::replyPacketReceived);
     QCOMPARE(link.sendCommandPacket(request(30, 0)), qint8(1));
     QVERIFY(replies.wait(2000));
     QCOMPARE(m_doser->receivedCount(), 1);
@@ -372,8 +396,9 @@ void tst_D415Link::channelStillBusyAfterClaimLimit()
     QCOMPARE(link.openPort(QStringLiteral("line1")), 1);
     // A reply time-out beyond the claim limit keeps the first exchange on the line.
     QCOMPARE(link.setReplyTimeout(7000), 1);
-    QSignalSpy log(&link, &SerialSchedule::hasSysMes);
-    QSignalSpy replies(&link, &D415Link::replyPacketReceived);
+    MainThreadRelay relay(&link);
+    QSignalSpy log(&relay, &MainThreadRelay::hasSysMes);
+    QSignalSpy replies(&relay, &MainThreadRelay::replyPacketReceived);
     QCOMPARE(link.sendCommandPacket(request(30, 0)), qint8(1));
 
     QElapsedTimer clock;
@@ -395,8 +420,9 @@ void tst_D415Link::lineDropGivesFailureAndReopenWorks()
 {
     D415Link link;
     QCOMPARE(link.openPort(QStringLiteral("line1")), 1);
-    QSignalSpy replies(&link, &D415Link::replyPacketReceived);
-    QSignalSpy log(&link, &SerialSchedule::hasSysMes);
+    MainThreadRelay relay(&link);
+    QSignalSpy replies(&relay, &MainThreadRelay::replyPacketReceived);
+    QSignalSpy log(&relay, &MainThreadRelay::hasSysMes);
     m_doser->hangUp();
 
     QCOMPARE(link.sendCommandPacket(request(30, 0)), qint8(1));
@@ -422,7 +448,8 @@ void tst_D415Link::exchangeThreadEndsWhenIdle()
     D415Link link;
     QCOMPARE(link.openPort(QStringLiteral("line1")), 1);
     QVERIFY(!link.isRunning());
-    QSignalSpy replies(&link, &D415Link::replyPacketReceived);
+    MainThreadRelay relay(&link);
+    QSignalSpy replies(&relay, &MainThreadRelay::replyPacketReceived);
     for (int i = 0; i < 20; ++i)
         link.sendCommandPacket(request(30, quint8(i)));
     QTRY_COMPARE_WITH_TIMEOUT(replies.count(), 20, 5000);
