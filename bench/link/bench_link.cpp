@@ -35,12 +35,13 @@ constexpr int WarmUp = 200;
 
 qint64 nowNs()
 {
-    timespec t{};
+    timespec t {};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-struct Figures {
+struct Figures
+{
     std::vector<qint64> samples;
     void add(qint64 ns) { samples.push_back(ns); }
     double percentileUs(double p)
@@ -67,7 +68,7 @@ QByteArray requestFrame()
 void bareTermios(const QString &path, int count, Figures *figures)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios t{};
+    termios t {};
     tcgetattr(fd, &t);
     cfmakeraw(&t);
     tcsetattr(fd, TCSANOW, &t);
@@ -79,7 +80,7 @@ void bareTermios(const QString &path, int count, Figures *figures)
             break;
         int got = 0;
         while (got < 12) {
-            pollfd p{fd, POLLIN, 0};
+            pollfd p {fd, POLLIN, 0};
             if (poll(&p, 1, 150) <= 0)
                 break;
             const ssize_t n = ::read(fd, reply + got, size_t(12 - got));
@@ -119,9 +120,9 @@ void qtSerialPort(const QString &path, int count, Figures *figures)
 class TimedLink : public D415Link
 {
 public:
-    std::atomic<qint64> runEntered{0};
-    std::atomic<qint64> replyHandled{0};
-    std::atomic<int> threadStarts{0};
+    std::atomic<qint64> runEntered {0};
+    std::atomic<qint64> replyHandled {0};
+    std::atomic<int> threadStarts {0};
 
 protected:
     void run() override
@@ -131,14 +132,15 @@ protected:
         D415Link::run();
     }
     void handleReplies(const quint8 *request, quint16 requestLength, const quint8 *reply, quint16 replyLength,
-                       quint32 framesReceived, quint32 framesExpected) override
+        quint32 framesReceived, quint32 framesExpected) override
     {
         replyHandled.store(nowNs());
         D415Link::handleReplies(request, requestLength, reply, replyLength, framesReceived, framesExpected);
     }
 };
 
-struct LinkFigures {
+struct LinkFigures
+{
     Figures roundTrip;
     Figures threadStart; // sendCommandPacket to run() of a newly started exchange thread
     Figures lineTime; // run() (or the send, when the thread was still there) to handleReplies
@@ -164,30 +166,31 @@ void ourLink(const QString &name, int count, LinkFigures *figures)
         sentAt = nowNs();
         link.sendCommandPacket(packet);
     };
-    QObject::connect(&link, &D415Link::replyPacketReceived, &loop,
-                     [&](D415DataPacket reply, quint32 index, quint32) {
-                         const qint64 arrived = nowNs();
-                         if (figures != nullptr) {
-                             figures->roundTrip.add(arrived - sentAt);
-                             const qint64 runAt = link.runEntered.load();
-                             const qint64 handledAt = link.replyHandled.load();
-                             if (runAt >= sentAt) {
-                                 figures->threadStart.add(runAt - sentAt);
-                                 figures->lineTime.add(handledAt - runAt);
-                             } else {
-                                 figures->lineTime.add(handledAt - sentAt);
-                             }
-                             figures->delivery.add(arrived - handledAt);
-                             ++figures->exchanges;
-                             if (index == 0 || reply.linkResult != 0)
-                                 ++figures->failures;
-                         }
-                         if (++done == count)
-                             loop.quit();
-                         else
-                             sendNext();
-                     },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &link, &D415Link::replyPacketReceived, &loop,
+        [&](D415DataPacket reply, quint32 index, quint32) {
+            const qint64 arrived = nowNs();
+            if (figures != nullptr) {
+                figures->roundTrip.add(arrived - sentAt);
+                const qint64 runAt = link.runEntered.load();
+                const qint64 handledAt = link.replyHandled.load();
+                if (runAt >= sentAt) {
+                    figures->threadStart.add(runAt - sentAt);
+                    figures->lineTime.add(handledAt - runAt);
+                } else {
+                    figures->lineTime.add(handledAt - sentAt);
+                }
+                figures->delivery.add(arrived - handledAt);
+                ++figures->exchanges;
+                if (index == 0 || reply.linkResult != 0)
+                    ++figures->failures;
+            }
+            if (++done == count)
+                loop.quit();
+            else
+                sendNext();
+        },
+        Qt::QueuedConnection);
     const int startsBefore = link.threadStarts.load();
     QTimer::singleShot(0, &loop, sendNext);
     loop.exec();
@@ -197,7 +200,7 @@ void ourLink(const QString &name, int count, LinkFigures *figures)
 
 double cpuMs()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0
         + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
@@ -214,12 +217,12 @@ void idleCpu(const QString &name)
     const double before = cpuMs();
     loop.exec();
     const double used = cpuMs() - before;
-    std::printf("\nIdle, port open, no requests, 10 s: %.2f ms of CPU (goal: under 10 ms); exchange thread running: %s\n",
-                used, link.isRunning() ? "yes" : "no");
+    std::printf(
+        "\nIdle, port open, no requests, 10 s: %.2f ms of CPU (goal: under 10 ms); exchange thread running: %s\n", used,
+        link.isRunning() ? "yes" : "no");
 }
 
-template<typename Op>
-double nsPerCall(int count, Op op)
+template<typename Op> double nsPerCall(int count, Op op)
 {
     const qint64 start = nowNs();
     for (int i = 0; i < count; ++i)
@@ -250,7 +253,7 @@ void printRow(const char *what, Figures &f, double floorMedian)
 {
     const double median = f.percentileUs(50);
     std::printf("%-34s median %7.1f us   p99 %7.1f us   overhead over the floor (median) %7.1f us\n", what, median,
-                f.percentileUs(99), median - floorMedian);
+        f.percentileUs(99), median - floorMedian);
 }
 
 } // namespace
@@ -286,7 +289,7 @@ int main(int argc, char **argv)
     }
 
     std::printf("Round trip of one 12-byte request and its 12-byte reply on a pseudo-terminal, %d exchanges each\n\n",
-                Rounds * PerRound);
+        Rounds * PerRound);
     const double floorMedian = floor.percentileUs(50);
     printRow("bare termios write/poll/read", floor, floorMedian);
     printRow("D415Link, reply slot on main thread", ours.roundTrip, floorMedian);
@@ -296,12 +299,15 @@ int main(int argc, char **argv)
     std::printf("QSerialPort: not installed (qt6-serialport-dev), not compared\n");
 #endif
     std::printf("\nD415Link failures: %d of %d; exchange threads started: %d\n", ours.failures, ours.exchanges,
-                ours.threadStarts);
-    std::printf("Where D415Link's time goes (medians):\n");
-    std::printf("  send to exchange thread running   %7.1f us  (%zu exchanges started a thread)\n",
-                ours.threadStart.percentileUs(50), ours.threadStart.samples.size());
-    std::printf("  write, wait for the reply, read   %7.1f us\n", ours.lineTime.percentileUs(50));
-    std::printf("  queued delivery to the main slot  %7.1f us\n", ours.delivery.percentileUs(50));
+        ours.threadStarts);
+    std::printf("Where D415Link's time goes:\n");
+    std::printf(
+        "  send to exchange thread running   median %7.1f us   p99 %7.1f us  (%zu exchanges started a thread)\n",
+        ours.threadStart.percentileUs(50), ours.threadStart.percentileUs(99), ours.threadStart.samples.size());
+    std::printf("  write, wait for the reply, read   median %7.1f us   p99 %7.1f us\n", ours.lineTime.percentileUs(50),
+        ours.lineTime.percentileUs(99));
+    std::printf("  queued delivery to the main slot  median %7.1f us   p99 %7.1f us\n", ours.delivery.percentileUs(50),
+        ours.delivery.percentileUs(99));
     pieces();
 
     idleCpu(name);
