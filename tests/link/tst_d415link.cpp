@@ -98,8 +98,6 @@ private slots:
     void settersWhileClosed_data();
     void settersWhileClosed();
     void settersWhileOpen();
-    void statusTexts_data();
-    void statusTexts();
     void slaveModeSendsNothing();
     void channelStillBusyAfterClaimLimit();
     void lineDropGivesFailureAndReopenWorks();
@@ -334,36 +332,6 @@ void tst_D415Link::settersWhileOpen()
             QStringLiteral("Установлено предельное время ожидания ответного сообщения (чтение из COM порта) 150 мс"),
             QStringLiteral("Установлено предельное время передачи сообщения (запись в COM порт) 100 мс"),
         }));
-}
-
-void tst_D415Link::statusTexts_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-
-    QTest::addRow("1") << 1 << QStringLiteral("COM port operation successful");
-    QTest::addRow("-2") << -2 << QStringLiteral("COM port opened");
-    QTest::addRow("-3") << -3 << QStringLiteral("COM port closed");
-    QTest::addRow("-4") << -4 << QStringLiteral("COM port invalid baudrate");
-    QTest::addRow("-5") << -5 << QStringLiteral("COM port write operation failed");
-    QTest::addRow("-6") << -6 << QStringLiteral("COM port read operation failed");
-    QTest::addRow("-7") << -7 << QStringLiteral("COM port reply timeout hit");
-    QTest::addRow("-8") << -8 << QStringLiteral("COM port write timeout hit");
-    QTest::addRow("-9") << -9 << QStringLiteral("COM port write delay error");
-    QTest::addRow("-10") << -10 << QStringLiteral("COM port read delay error");
-    QTest::addRow("-11") << -11 << QStringLiteral("COM port not opened");
-    QTest::addRow("-12") << -12 << QStringLiteral("COM port not closed");
-    QTest::addRow("0") << 0 << QStringLiteral("COM port undefined error");
-    QTest::addRow("-1") << -1 << QStringLiteral("COM port undefined error");
-    QTest::addRow("2") << 2 << QStringLiteral("COM port undefined error");
-}
-
-void tst_D415Link::statusTexts()
-{
-    QFETCH(int, code);
-    QFETCH(QString, text);
-    D415Link link;
-    QCOMPARE(link.statusText(qint8(code)), text);
 }
 
 void tst_D415Link::slaveModeSendsNothing()
