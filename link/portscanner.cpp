@@ -16,6 +16,8 @@
 
 namespace {
 
+using FileStatus = struct stat;
+
 const QString sysClassTty = QStringLiteral("/sys/class/tty/");
 
 QByteArray readSysFile(const QString &path)
@@ -35,8 +37,7 @@ QStringList consoleNames()
 
 bool entryExists(const QString &path)
 {
-    struct stat st
-    { };
+    FileStatus st {};
     return lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
@@ -141,8 +142,7 @@ QSet<PortScanner::FileId> PortScanner::lockedFiles()
 bool PortScanner::canOpenNow(const QString &path, const QSet<FileId> &locked)
 {
     const QByteArray nativePath = QFile::encodeName(path);
-    struct stat st
-    { };
+    FileStatus st {};
     if (stat(nativePath.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
         return false;
     // Opening raises DTR and RTS: never on a line this program or another instance of it is using.

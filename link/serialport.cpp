@@ -19,6 +19,8 @@
 
 namespace {
 
+using FileStatus = struct stat;
+
 constexpr qint64 NsPerMs = 1000000;
 constexpr qint64 NoDeadline = -1;
 // Start bit, eight data bits, stop bit.
@@ -68,30 +70,18 @@ void drainEventFd(int fd)
 speed_t speedConstant(int rate)
 {
     switch (rate) {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    case 230400:
-        return B230400;
-    case 460800:
-        return B460800;
-    case 921600:
-        return B921600;
-    default:
-        return B0;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return B0;
     }
 }
 
@@ -125,8 +115,7 @@ QString SerialPort::devicePath(const QString &name)
     if (!isPlainName(name))
         return {};
     const QString entry = QStringLiteral("ports/") + name;
-    struct stat st
-    { };
+    FileStatus st {};
     if (lstat(QFile::encodeName(entry).constData(), &st) == 0)
         return entry;
     return QStringLiteral("/dev/") + name;
@@ -150,8 +139,7 @@ bool SerialPort::open(const QString &name)
 bool SerialPort::openDevice(const QString &path)
 {
     const QByteArray nativePath = QFile::encodeName(path);
-    struct stat st
-    { };
+    FileStatus st {};
     // Opening a terminal raises DTR and RTS: a port this program already holds is refused before that.
     if (stat(nativePath.constData(), &st) != 0 || !S_ISCHR(st.st_mode) || PortRegistry::isHeld(st.st_rdev))
         return false;
