@@ -1,0 +1,52 @@
+#include "d415link.h"
+
+#include <cstdio>
+#include <cstring>
+
+D415Link::D415Link(const QString &name, QObject *parent)
+    : SerialSchedule(name, parent)
+{
+    m_packet.reset();
+    // Replies travel to the dosers by queued signals, which carry the packet by its registered name.
+    qRegisterMetaType<D415DataPacket>("D415DataPacket");
+}
+
+D415Link::~D415Link()
+{
+    std::fputs("~D415Link()\n", stderr);
+    closePort();
+    endExchangeThread();
+}
+
+qint8 D415Link::sendCommandPacket(D415DataPacket dataPacket)
+{
+    if (isSlave())
+        return 0;
+    dataPacket.toWire(m_wire);
+    // Whatever the line did: a request that could not be sent is in the log, and one that was sent
+    // always comes back as a reply or a failure packet.
+    sendRequest(D415DataPacket::FrameSize, m_wire, D415DataPacket::FrameSize, dataPacket.replyCount);
+    return 1;
+}
+
+void D415Link::handleReplies(const quint8 *request, quint16 requestLength, const quint8 *reply, quint16 replyLength,
+    quint32 framesReceived, quint32 framesExpected)
+{
+    if (framesReceived == 0 || reply == nullptr) {
+        m_packet.fromWire(request, requestLength);
+        m_packet.markFailed(D415DataPacket::ResultNoReply);
+        logLine(QStringLiteral("Ошибка: неудалось принять ни одно сообщение"));
+        emit replyPacketReceived(m_packet, 0, framesExpected);
+        return;
+    }
+    for (quint32 i = 0; i < framesReceived; ++i) {
+        const int length = qMin<int>(replyLength, D415DataPacket::FrameSize);
+        std::memcpy(m_scratch, reply + i * replyLength, size_t(length));
+        if (m_packet.fromWire(m_scratch, replyLength) < 0) {
+            m_packet.fromWire(request, requestLength);
+            m_packet.markFailed(D415DataPacket::ResultBadData);
+            logLine(QStringLiteral("Ошибка: получен пакет с ошибочными данными"));
+        }
+        emit replyPacketReceived(m_packet, i + 1, framesExpected);
+    }
+}

@@ -1,0 +1,177 @@
+#include "portscanner.h"
+
+#include "portregistry.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using FileStatus = struct stat;
+
+const QString sysClassTty = QStringLiteral("/sys/class/tty/");
+
+QByteArray readSysFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll().trimmed();
+}
+
+// The kernel's consoles: a doser frame written there would end up in the system log or a login prompt.
+QStringList consoleNames()
+{
+    return QString::fromLatin1(readSysFile(sysClassTty + QStringLiteral("console/active")))
+        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+bool entryExists(const QString &path)
+{
+    FileStatus st {};
+    return lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+} // namespace
+
+bool PortScanner::naturalLess(const QString &a, const QString &b)
+{
+    int i = 0;
+    int j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            int endA = i;
+            int endB = j;
+            while (endA < a.size() && a[endA].isDigit())
+                ++endA;
+            while (endB < b.size() && b[endB].isDigit())
+                ++endB;
+            // Compare digit runs by value without converting: strip leading zeros, then length, then text.
+            QStringView runA = QStringView(a).mid(i, endA - i);
+            QStringView runB = QStringView(b).mid(j, endB - j);
+            while (runA.size() > 1 && runA.front() == QLatin1Char('0'))
+                runA = runA.mid(1);
+            while (runB.size() > 1 && runB.front() == QLatin1Char('0'))
+                runB = runB.mid(1);
+            if (runA.size() != runB.size())
+                return runA.size() < runB.size();
+            if (const int order = runA.compare(runB))
+                return order < 0;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+QStringList PortScanner::workingDirectoryPorts()
+{
+    QStringList names;
+    const QFileInfoList entries
+        = QDir(QStringLiteral("ports")).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isSymLink())
+            names << entry.fileName();
+    }
+    std::sort(names.begin(), names.end(), naturalLess);
+    return names;
+}
+
+QStringList PortScanner::systemPorts()
+{
+    const QStringList consoles = consoleNames();
+    QStringList names;
+    const QStringList entries = QDir(sysClassTty).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : entries) {
+        const QString dir = sysClassTty + name;
+        // Virtual consoles and pseudo-terminals have no device behind them.
+        if (!QFileInfo::exists(dir + QStringLiteral("/device")) || consoles.contains(name))
+            continue;
+        // Serial-core drivers (8250 and the SoC UARTs) register every possible port; type 0 means no
+        // UART answered at that address.
+        const QByteArray type = readSysFile(dir + QStringLiteral("/type"));
+        if (type == "0")
+            continue;
+        names << name;
+    }
+    std::sort(names.begin(), names.end(), naturalLess);
+    return names;
+}
+
+QSet<PortScanner::FileId> PortScanner::lockedFiles()
+{
+    // Lines such as "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF": the file is major:minor:inode,
+    // the first two in hexadecimal.
+    QSet<FileId> locked;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return locked;
+    const QList<QByteArray> lines = locks.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        for (const QByteArray &field : line.simplified().split(' ')) {
+            const QList<QByteArray> parts = field.split(':');
+            if (parts.size() != 3 || parts[2].isEmpty())
+                continue;
+            bool okMajor = false;
+            bool okMinor = false;
+            bool okInode = false;
+            const uint major = parts[0].toUInt(&okMajor, 16);
+            const uint minor = parts[1].toUInt(&okMinor, 16);
+            const qulonglong inode = parts[2].toULongLong(&okInode, 10);
+            if (okMajor && okMinor && okInode)
+                locked.insert({makedev(major, minor), ino_t(inode)});
+        }
+    }
+    return locked;
+}
+
+bool PortScanner::canOpenNow(const QString &path, const QSet<FileId> &locked)
+{
+    const QByteArray nativePath = QFile::encodeName(path);
+    FileStatus st {};
+    if (stat(nativePath.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    // Opening raises DTR and RTS: never on a line this program or another instance of it is using.
+    if (PortRegistry::isHeld(st.st_rdev) || locked.contains({st.st_dev, st.st_ino}))
+        return false;
+    const int fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &lines);
+    const bool usable = isatty(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return usable;
+}
+
+QStringList PortScanner::availablePorts(bool includeSystemPorts)
+{
+    const QSet<FileId> locked = lockedFiles();
+    QStringList names;
+    for (const QString &name : workingDirectoryPorts()) {
+        if (canOpenNow(QStringLiteral("ports/") + name, locked))
+            names << name;
+    }
+    if (!includeSystemPorts)
+        return names;
+    for (const QString &name : systemPorts()) {
+        // A ports/ entry of the same name is what open() would take.
+        if (!entryExists(QStringLiteral("ports/") + name) && canOpenNow(QStringLiteral("/dev/") + name, locked))
+            names << name;
+    }
+    return names;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QSet>
+#include <QStringList>
+
+#include <sys/types.h>
+
+/// Finds the serial ports that can be opened right now: the entries of `ports/` in the working
+/// directory (symbolic links, by name), then the system's serial devices, in natural order
+/// (ttyS2 before ttyS10).
+class PortScanner
+{
+public:
+    static QStringList availablePorts(bool includeSystemPorts);
+
+    /// "ttyUSB2" before "ttyUSB10": digit runs compare by value.
+    static bool naturalLess(const QString &a, const QString &b);
+
+private:
+    struct FileId
+    {
+        dev_t device;
+        ino_t inode;
+        bool operator==(const FileId &other) const { return device == other.device && inode == other.inode; }
+    };
+    friend size_t qHash(const FileId &id, size_t seed)
+    {
+        return qHashMulti(seed, quint64(id.device), quint64(id.inode));
+    }
+
+    static QStringList workingDirectoryPorts();
+    static QStringList systemPorts();
+    static QSet<FileId> lockedFiles();
+    static bool canOpenNow(const QString &path, const QSet<FileId> &locked);
+};
