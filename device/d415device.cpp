@@ -140,11 +140,8 @@ void D415Device::handleStateFlags(const D415DataPacket &packet)
             emit hasErrorSignal(deviceID, errorMessage(packet.errorCode));
             emit needToStopTheWork(deviceID);
             break;
-        case ErrorClass::StopOnly:
-            emit needToStopTheWork(deviceID);
-            break;
-        case ErrorClass::Ignored:
-            break;
+        case ErrorClass::StopOnly: emit needToStopTheWork(deviceID); break;
+        case ErrorClass::Ignored: break;
         }
         return;
     }
@@ -160,66 +157,38 @@ void D415Device::emitValue(const D415DataPacket &packet)
 {
     const QString text = D415ValueText::decimal(packet);
     switch (packet.command) {
-    case CmdWeightNetto:
-        emit hasGetWeightNETTOSignal(deviceID, text);
-        break;
-    case CmdPOVersion:
-        emit hasGetPOVersionSignal(deviceID, text);
-        break;
-    case CmdSetDoseWeight:
-        emit hasSetDoseWeightSignal(deviceID, text);
-        break;
+    case CmdWeightNetto: emit hasGetWeightNETTOSignal(deviceID, text); break;
+    case CmdPOVersion: emit hasGetPOVersionSignal(deviceID, text); break;
+    case CmdSetDoseWeight: emit hasSetDoseWeightSignal(deviceID, text); break;
     case CmdGetFaultPlus:
-    case CmdSetFaultPlus:
-        emit hasGetDoseFaultPlusSignal(deviceID, text);
-        break;
+    case CmdSetFaultPlus: emit hasGetDoseFaultPlusSignal(deviceID, text); break;
     case CmdGetFaultMinus:
-    case CmdSetFaultMinus:
-        emit hasGetDoseFaultMinusSignal(deviceID, text);
-        break;
-    case CmdDischarge:
-        emit hasGetDoseUploadSignal(deviceID, text);
-        break;
-    case CmdCounters:
-        emitCounterValue(packet);
-        break;
-    case CmdService:
-        emitServiceValue(packet);
-        break;
-    default:
-        break;
+    case CmdSetFaultMinus: emit hasGetDoseFaultMinusSignal(deviceID, text); break;
+    case CmdDischarge: emit hasGetDoseUploadSignal(deviceID, text); break;
+    case CmdCounters: emitCounterValue(packet); break;
+    case CmdService: emitServiceValue(packet); break;
+    default: break;
     }
 }
 
 void D415Device::emitCounterValue(const D415DataPacket &packet)
 {
     switch (packet.parameter) {
-    case LastFillWeight:
-        emit hasGetSumWeightOfLastDownloadSignal(deviceID, D415ValueText::decimal(packet));
-        break;
-    case ShiftDoseCount:
-        emit hasGetDoseCountSignal(deviceID, D415ValueText::decimal(packet));
-        break;
-    case ShiftWeight:
-        emit hasGetTotalWeightSignal(deviceID, D415ValueText::unsignedInteger(packet));
-        break;
+    case LastFillWeight: emit hasGetSumWeightOfLastDownloadSignal(deviceID, D415ValueText::decimal(packet)); break;
+    case ShiftDoseCount: emit hasGetDoseCountSignal(deviceID, D415ValueText::decimal(packet)); break;
+    case ShiftWeight: emit hasGetTotalWeightSignal(deviceID, D415ValueText::unsignedInteger(packet)); break;
     case LifetimeDoseCount:
         emit hasGetTotalCommonDoseCountSignal(deviceID, D415ValueText::unsignedInteger(packet));
         break;
-    case LifetimeWeight:
-        emit hasGetTotalCommonWeightSignal(deviceID, D415ValueText::unsignedInteger(packet));
-        break;
-    default:
-        break;
+    case LifetimeWeight: emit hasGetTotalCommonWeightSignal(deviceID, D415ValueText::unsignedInteger(packet)); break;
+    default: break;
     }
 }
 
 void D415Device::emitServiceValue(const D415DataPacket &packet)
 {
     switch (packet.parameter) {
-    case MaxDoseWeight:
-        emit hasGetNPDSignal(deviceID, D415ValueText::decimal(packet));
-        break;
+    case MaxDoseWeight: emit hasGetNPDSignal(deviceID, D415ValueText::decimal(packet)); break;
     case Scale:
         emit hasGetScaleSignal(deviceID, D415ValueText::decimal(packet));
         emit hasGetScaleSignal(deviceID, quint8(packet.decimals));
@@ -235,8 +204,7 @@ void D415Device::emitServiceValue(const D415DataPacket &packet)
             emit hasGetTotalWeightScaleSignal(deviceID, unit);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -32,14 +32,10 @@ QString unitWord(const D415DataPacket &packet)
     // those of the controller's 16-bit code.
     const auto code = quint8(qint32(packet.value()) & 0xFF);
     switch (code) {
-    case 0:
-        return QStringLiteral("г");
-    case 1:
-        return QStringLiteral("кг");
-    case 2:
-        return QStringLiteral("т");
-    default:
-        return QString();
+    case 0: return QStringLiteral("г");
+    case 1: return QStringLiteral("кг");
+    case 2: return QStringLiteral("т");
+    default: return QString();
     }
 }
 

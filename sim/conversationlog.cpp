@@ -21,34 +21,23 @@ QString prefix(const D415DataPacket &packet, int doser)
 QString counterRequest(quint8 parameter)
 {
     switch (parameter) {
-    case 0:
-        return QStringLiteral("last fill weight?");
-    case 16:
-        return QStringLiteral("shift doses?");
-    case 18:
-        return QStringLiteral("shift weight?");
-    case 19:
-        return QStringLiteral("lifetime doses?");
-    case 20:
-        return QStringLiteral("lifetime weight?");
-    default:
-        return QStringLiteral("unknown counter?");
+    case 0: return QStringLiteral("last fill weight?");
+    case 16: return QStringLiteral("shift doses?");
+    case 18: return QStringLiteral("shift weight?");
+    case 19: return QStringLiteral("lifetime doses?");
+    case 20: return QStringLiteral("lifetime weight?");
+    default: return QStringLiteral("unknown counter?");
     }
 }
 
 QString serviceRequest(quint8 parameter)
 {
     switch (parameter) {
-    case 0:
-        return QStringLiteral("maximum dose?");
-    case 1:
-        return QStringLiteral("scale step and decimals?");
-    case 2:
-        return QStringLiteral("weight unit?");
-    case 3:
-        return QStringLiteral("counter unit?");
-    default:
-        return QStringLiteral("unknown service value?");
+    case 0: return QStringLiteral("maximum dose?");
+    case 1: return QStringLiteral("scale step and decimals?");
+    case 2: return QStringLiteral("weight unit?");
+    case 3: return QStringLiteral("counter unit?");
+    default: return QStringLiteral("unknown service value?");
     }
 }
 
@@ -84,42 +73,25 @@ QString describeRequest(const D415DataPacket &request)
     const QString head = prefix(request, request.destinationAddress & 0x7F);
     const QString value = valueText(request);
     switch (request.command) {
-    case 0:
-        return head + QStringLiteral("net weight?");
-    case 3:
-        return head + QStringLiteral("software version?");
-    case 4:
-        return head + QStringLiteral("reset error");
-    case 8:
-        return head + QStringLiteral("set dose weight %1").arg(value);
-    case 10:
-        return head + QStringLiteral("plus tolerance?");
-    case 11:
-        return head + QStringLiteral("set plus tolerance %1").arg(value);
-    case 12:
-        return head + QStringLiteral("minus tolerance?");
-    case 13:
-        return head + QStringLiteral("set minus tolerance %1").arg(value);
-    case 14:
-        return head + QStringLiteral("fill %1").arg(value);
-    case 15:
-        return head + QStringLiteral("fill the set dose");
-    case 17:
-        return head + QStringLiteral("continue filling");
-    case 20:
-        return head + QStringLiteral("discharge");
-    case 22:
-        return head + QStringLiteral("full cycle");
-    case 24:
-        return head + counterRequest(request.parameter);
-    case 26:
-        return head + QStringLiteral("stop");
+    case 0: return head + QStringLiteral("net weight?");
+    case 3: return head + QStringLiteral("software version?");
+    case 4: return head + QStringLiteral("reset error");
+    case 8: return head + QStringLiteral("set dose weight %1").arg(value);
+    case 10: return head + QStringLiteral("plus tolerance?");
+    case 11: return head + QStringLiteral("set plus tolerance %1").arg(value);
+    case 12: return head + QStringLiteral("minus tolerance?");
+    case 13: return head + QStringLiteral("set minus tolerance %1").arg(value);
+    case 14: return head + QStringLiteral("fill %1").arg(value);
+    case 15: return head + QStringLiteral("fill the set dose");
+    case 17: return head + QStringLiteral("continue filling");
+    case 20: return head + QStringLiteral("discharge");
+    case 22: return head + QStringLiteral("full cycle");
+    case 24: return head + counterRequest(request.parameter);
+    case 26: return head + QStringLiteral("stop");
     case 39:
         return head + (request.mantissa[0] == 0xFF ? QStringLiteral("test mode on") : QStringLiteral("working mode"));
-    case 44:
-        return head + serviceRequest(request.parameter);
-    default:
-        return head + QStringLiteral("unknown command");
+    case 44: return head + serviceRequest(request.parameter);
+    default: return head + QStringLiteral("unknown command");
     }
 }
 

@@ -84,9 +84,7 @@ D415DataPacket DoserModel::answer(const D415DataPacket &request, qint64 nowMs)
 void DoserModel::replyValue(D415DataPacket &reply, const D415DataPacket &request, qint64 nowMs)
 {
     switch (request.command) {
-    case WeightNetto:
-        setWeight(reply, hopperNow(nowMs));
-        break;
+    case WeightNetto: setWeight(reply, hopperNow(nowMs)); break;
     case Version:
         setWeight(reply, m_firmware);
         reply.decimals = quint8(m_firmwareDecimals);
@@ -99,18 +97,10 @@ void DoserModel::replyValue(D415DataPacket &reply, const D415DataPacket &request
         m_doseWeight = requestUnits(request);
         setWeight(reply, m_doseWeight);
         break;
-    case SetPlus:
-        m_plusTolerance = requestUnits(request);
-        [[fallthrough]];
-    case GetPlus:
-        setWeight(reply, m_plusTolerance);
-        break;
-    case SetMinus:
-        m_minusTolerance = requestUnits(request);
-        [[fallthrough]];
-    case GetMinus:
-        setWeight(reply, m_minusTolerance);
-        break;
+    case SetPlus: m_plusTolerance = requestUnits(request); [[fallthrough]];
+    case GetPlus: setWeight(reply, m_plusTolerance); break;
+    case SetMinus: m_minusTolerance = requestUnits(request); [[fallthrough]];
+    case GetMinus: setWeight(reply, m_minusTolerance); break;
     case FillWeight:
         startFill(requestUnits(request), false, nowMs);
         setWeight(reply, requestUnits(request));
@@ -124,15 +114,9 @@ void DoserModel::replyValue(D415DataPacket &reply, const D415DataPacket &request
         continueFill(nowMs);
         setWeight(reply, m_fillTo);
         break;
-    case Discharge:
-        setWeight(reply, discharge(nowMs));
-        break;
-    case Counters:
-        counterValue(reply, request.parameter);
-        break;
-    case StopWork:
-        stop(nowMs);
-        break;
+    case Discharge: setWeight(reply, discharge(nowMs)); break;
+    case Counters: counterValue(reply, request.parameter); break;
+    case StopWork: stop(nowMs); break;
     case TestMode: {
         const bool allOnes = request.mantissa[0] == 0xFF && request.mantissa[1] == 0xFF && request.mantissa[2] == 0xFF;
         const bool zero = request.mantissa[0] == 0 && request.mantissa[1] == 0 && request.mantissa[2] == 0;
@@ -144,52 +128,31 @@ void DoserModel::replyValue(D415DataPacket &reply, const D415DataPacket &request
         setRaw(reply, m_testMode ? 0xFFFFFFu : 0u);
         break;
     }
-    case Service:
-        serviceValue(reply, request.parameter);
-        break;
-    default:
-        break;
+    case Service: serviceValue(reply, request.parameter); break;
+    default: break;
     }
 }
 
 void DoserModel::counterValue(D415DataPacket &reply, quint8 parameter) const
 {
     switch (parameter) {
-    case 0:
-        setWeight(reply, m_lastFill);
-        break;
-    case 16:
-        setCount(reply, m_shiftDoses);
-        break;
-    case 18:
-        setRaw(reply, m_shiftWeight);
-        break;
-    case 19:
-        setRaw(reply, m_lifetimeDoses);
-        break;
-    case 20:
-        setRaw(reply, m_lifetimeWeight);
-        break;
-    default:
-        break;
+    case 0: setWeight(reply, m_lastFill); break;
+    case 16: setCount(reply, m_shiftDoses); break;
+    case 18: setRaw(reply, m_shiftWeight); break;
+    case 19: setRaw(reply, m_lifetimeDoses); break;
+    case 20: setRaw(reply, m_lifetimeWeight); break;
+    default: break;
     }
 }
 
 void DoserModel::serviceValue(D415DataPacket &reply, quint8 parameter) const
 {
     switch (parameter) {
-    case 0:
-        setWeight(reply, m_maxDose);
-        break;
-    case 1:
-        setWeight(reply, 1);
-        break; // the scale step: one unit of the last decimal place
+    case 0: setWeight(reply, m_maxDose); break;
+    case 1: setWeight(reply, 1); break; // the scale step: one unit of the last decimal place
     case 2:
-    case 3:
-        setCount(reply, m_unit);
-        break;
-    default:
-        break;
+    case 3: setCount(reply, m_unit); break;
+    default: break;
     }
 }
 
