@@ -32,7 +32,10 @@ void SignalRecorder::record()
     const auto spy = m_spies.find(index);
     if (spy == m_spies.end())
         return;
-    QStringList parts {QString::fromLatin1(sender()->metaObject()->method(index).name())};
+    const QString name = QString::fromLatin1(sender()->metaObject()->method(index).name());
+    if (m_ignored.contains(name))
+        return;
+    QStringList parts {name};
     for (const QVariant &argument : spy->second->last()) {
         // A quint8 would print as a character.
         if (argument.typeId() == QMetaType::UChar)

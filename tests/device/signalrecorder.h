@@ -17,6 +17,8 @@ public:
 
     QStringList entries() const { return m_entries; }
     void clear() { m_entries.clear(); }
+    /// Leaves the signal @p name out of the record from now on.
+    void ignore(const QString &name) { m_ignored << name; }
     /// Entries whose signal name is @p name.
     QStringList entriesOf(const QString &name) const;
 
@@ -26,4 +28,5 @@ private slots:
 private:
     std::map<int, std::unique_ptr<QSignalSpy>> m_spies;
     QStringList m_entries;
+    QStringList m_ignored;
 };
