@@ -45,8 +45,13 @@ bool SimulatorProcess::start(const QStringList &arguments, int timeoutMs)
         m_lastError = QStringLiteral("already running");
         return false;
     }
-    const int nameIndex = qMax(arguments.indexOf(QStringLiteral("--name")), arguments.indexOf(QStringLiteral("-n")));
-    m_name = nameIndex >= 0 ? arguments.value(nameIndex + 1) : QStringLiteral("d415");
+    m_name = QStringLiteral("d415");
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--name") || arguments[i] == QLatin1String("-n"))
+            m_name = arguments.value(i + 1);
+        else if (arguments[i].startsWith(QLatin1String("--name=")))
+            m_name = arguments[i].mid(7);
+    }
     m_linkPath = QDir::current().absoluteFilePath(QStringLiteral("ports/") + m_name);
     m_lines.clear();
     m_controlAnswers.clear();
