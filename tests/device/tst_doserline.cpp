@@ -1,5 +1,6 @@
 #include "d415device.h"
 #include "d415link.h"
+#include "serialport.h"
 #include "signalrecorder.h"
 #include "simulatorprocess.h"
 #include "testworkdir.h"
@@ -21,6 +22,7 @@ class tst_DoserLine : public QObject
 private slots:
     void init();
     void cleanup();
+    void simulatorIsTheFirstListedPort();
     void connectionTestGetsItsValues();
     void fillIsCountedThenDischarged();
     void faultsReachTheDevice_data();
@@ -76,6 +78,16 @@ bool tst_DoserLine::startLine(const QStringList &simulatorArguments)
 bool tst_DoserLine::waitFor(const QString &name, int count, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return m_signals->entriesOf(name).size() >= count; }, timeoutMs);
+}
+
+void tst_DoserLine::simulatorIsTheFirstListedPort()
+{
+    // The workstation opens the first port it lists: the simulator's, never the machine's own.
+    SerialPort::setSystemPortsListed(false);
+    SimulatorProcess other;
+    QVERIFY2(other.start({"--name", "z-line", "--address", "31"}), qPrintable(other.lastError()));
+    QVERIFY2(m_sim->start({"--name", "a-line"}), qPrintable(m_sim->lastError()));
+    QCOMPARE(SerialPort::availablePorts(), (QStringList {"a-line", "z-line"}));
 }
 
 void tst_DoserLine::connectionTestGetsItsValues()

@@ -126,6 +126,7 @@ private slots:
     void linkLivesWithTheProgram_data();
     void linkLivesWithTheProgram();
     void oneSimulatorPerLink();
+    void endsWithTheProgramThatStartedIt();
     void staleLinkIsReplaced();
     void otherFileIsNotReplaced();
     void wrongOptionsEndAtOnce_data();
@@ -212,6 +213,20 @@ void tst_Simulator::oneSimulatorPerLink()
     QVERIFY2(third.start({"--name", "d415b", "--address", "31"}), qPrintable(third.lastError()));
     LineEnd other(QStringLiteral("ports/d415b"));
     QCOMPARE(int(decode(other.exchange(frame(31, 0, 0))).packet.sourceAddress), 31);
+}
+
+void tst_Simulator::endsWithTheProgramThatStartedIt()
+{
+    // What a test that dies leaves: the simulator's standard input at its end.
+    QProcess harness;
+    harness.setStandardErrorFile(QProcess::nullDevice());
+    harness.start(SimulatorProcess::program(), {"--exit-on-eof"});
+    QVERIFY(harness.waitForStarted());
+    QTRY_VERIFY(QFileInfo(QStringLiteral("ports/d415")).isSymLink());
+    harness.closeWriteChannel();
+    QVERIFY(harness.waitForFinished(5000));
+    QCOMPARE(harness.exitCode(), 0);
+    QVERIFY(!QFileInfo(QStringLiteral("ports/d415")).isSymLink());
 }
 
 void tst_Simulator::staleLinkIsReplaced()
