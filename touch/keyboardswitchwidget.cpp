@@ -5,6 +5,8 @@
 KeyboardSwitchWidget::KeyboardSwitchWidget(QWidget *parent)
     : QWidget(parent)
 {
+    // A click passes the focus on to a focus proxy only if the proxy accepts click focus too.
+    setFocusPolicy(Qt::ClickFocus);
     setType(Keyboard::NumericKeyboard);
 }
 
