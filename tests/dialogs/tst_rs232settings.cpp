@@ -18,8 +18,7 @@ private slots:
     void init();
     void cleanup();
 
-    void startsAt38400WithoutAnnouncing();
-    void firstListedPortIsTakenSilentlyBeforeConnecting();
+    void startsAt38400AndFirstPortWithoutAnnouncing();
     void addingPortsAgainAppends();
     void noOpenablePortGivesEmptyCurrentPort();
     void firstPortAddedToEmptyListIsAnnounced();
@@ -55,24 +54,9 @@ void tst_rs232Settings::showDialog()
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
 }
 
-void tst_rs232Settings::startsAt38400WithoutAnnouncing()
+void tst_rs232Settings::startsAt38400AndFirstPortWithoutAnnouncing()
 {
-    QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
-    QSignalSpy speeds(m_dialog.get(), &rs232Settings::rateChanged);
-    QCoreApplication::processEvents();
-
-    QCOMPARE(m_dialog->getCurrentCOMPortRate(), QStringLiteral("38400"));
-    QCOMPARE(speedList()->currentIndex(), 2);
-    const QStringList offered {speedList()->itemText(0), speedList()->itemText(1), speedList()->itemText(2)};
-    QCOMPARE(offered, QStringList({"9600", "19200", "38400"}));
-    QCOMPARE(portList()->count(), 0);
-    QCOMPARE(ports.count(), 0);
-    QCOMPARE(speeds.count(), 0);
-}
-
-void tst_rs232Settings::firstListedPortIsTakenSilentlyBeforeConnecting()
-{
-    // The main window fills the list before it listens, then opens whatever is current.
+    // The main window fills the port list before it listens, then opens whatever is current.
     m_dialog->addComPorts({"ports/line1", "ports/line2"});
     QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
     QSignalSpy speeds(m_dialog.get(), &rs232Settings::rateChanged);
@@ -80,6 +64,7 @@ void tst_rs232Settings::firstListedPortIsTakenSilentlyBeforeConnecting()
 
     QCOMPARE(m_dialog->getCurrentCOMPort(), QStringLiteral("ports/line1"));
     QCOMPARE(m_dialog->getCurrentCOMPortRate(), QStringLiteral("38400"));
+    QCOMPARE(speedList()->count(), 3);
     QCOMPARE(ports.count(), 0);
     QCOMPARE(speeds.count(), 0);
 }
@@ -126,9 +111,7 @@ void tst_rs232Settings::choosingSpeedAnnouncesIt_data()
     QTest::addColumn<QStringList>("announced");
 
     QTest::addRow("9600") << QList<int> {0} << QStringList {"9600"};
-    QTest::addRow("19200") << QList<int> {1} << QStringList {"19200"};
     QTest::addRow("the current 38400 again") << QList<int> {2} << QStringList {};
-    QTest::addRow("9600 twice") << QList<int> {0, 0} << QStringList {"9600"};
     QTest::addRow("9600 and back to 38400") << QList<int> {0, 2} << QStringList {"9600", "38400"};
 }
 
