@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-Q_LOGGING_CATEGORY(lcDoserSettings, "doser.dialogs.d415settings", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcDoserSettings, "doser.dialogs", QtWarningMsg)
 
 namespace {
 const char *const doserNumberKey = "d415Id";
