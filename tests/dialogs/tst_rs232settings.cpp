@@ -1,0 +1,172 @@
+#include "rs232settings.h"
+
+#include "choosecomboentry.h"
+#include "stderrcapture.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+class tst_rs232Settings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void startsAt38400AndFirstPortWithoutAnnouncing();
+    void addingPortsAgainAppends();
+    void noOpenablePortGivesEmptyCurrentPort();
+    void firstPortAddedToEmptyListIsAnnounced();
+    void choosingSpeedAnnouncesIt_data();
+    void choosingSpeedAnnouncesIt();
+    void choosingPortAnnouncesIt();
+    void closeButtonHidesDialog();
+    void destructionIsLogged();
+
+private:
+    QComboBox *portList() const { return m_dialog->findChild<QComboBox *>("comPortNameComboBox"); }
+    QComboBox *speedList() const { return m_dialog->findChild<QComboBox *>("comPortRatecomboBox"); }
+    void showDialog();
+
+    std::unique_ptr<rs232Settings> m_dialog;
+};
+
+void tst_rs232Settings::init()
+{
+    m_dialog = std::make_unique<rs232Settings>();
+    QVERIFY(portList());
+    QVERIFY(speedList());
+}
+
+void tst_rs232Settings::cleanup()
+{
+    m_dialog.reset();
+}
+
+void tst_rs232Settings::showDialog()
+{
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+}
+
+void tst_rs232Settings::startsAt38400AndFirstPortWithoutAnnouncing()
+{
+    // The main window fills the port list before it listens, then opens whatever is current.
+    m_dialog->addComPorts({"ports/line1", "ports/line2"});
+    QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
+    QSignalSpy speeds(m_dialog.get(), &rs232Settings::rateChanged);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(m_dialog->getCurrentCOMPort(), QStringLiteral("ports/line1"));
+    QCOMPARE(m_dialog->getCurrentCOMPortRate(), QStringLiteral("38400"));
+    QCOMPARE(speedList()->count(), 3);
+    QCOMPARE(ports.count(), 0);
+    QCOMPARE(speeds.count(), 0);
+}
+
+void tst_rs232Settings::addingPortsAgainAppends()
+{
+    m_dialog->addComPorts({"ports/line1", "ports/line2"});
+    QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
+
+    m_dialog->addComPorts({"ports/line3", "ports/line1"});
+
+    QStringList listed;
+    for (int row = 0; row < portList()->count(); ++row)
+        listed << portList()->itemText(row);
+    QCOMPARE(listed, QStringList({"ports/line1", "ports/line2", "ports/line3", "ports/line1"}));
+    QCOMPARE(m_dialog->getCurrentCOMPort(), QStringLiteral("ports/line1"));
+    QCOMPARE(ports.count(), 0);
+}
+
+void tst_rs232Settings::noOpenablePortGivesEmptyCurrentPort()
+{
+    QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
+
+    m_dialog->addComPorts({});
+
+    QVERIFY(m_dialog->getCurrentCOMPort().isEmpty());
+    QCOMPARE(portList()->currentIndex(), -1);
+    QCOMPARE(ports.count(), 0);
+}
+
+void tst_rs232Settings::firstPortAddedToEmptyListIsAnnounced()
+{
+    QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
+
+    m_dialog->addComPorts({"ports/line1", "ports/line2"});
+
+    QCOMPARE(ports.count(), 1);
+    QCOMPARE(ports.at(0).at(0).toString(), QStringLiteral("ports/line1"));
+}
+
+void tst_rs232Settings::choosingSpeedAnnouncesIt_data()
+{
+    QTest::addColumn<QList<int>>("choices");
+    QTest::addColumn<QStringList>("announced");
+
+    QTest::addRow("9600") << QList<int> {0} << QStringList {"9600"};
+    QTest::addRow("the current 38400 again") << QList<int> {2} << QStringList {};
+    QTest::addRow("9600 and back to 38400") << QList<int> {0, 2} << QStringList {"9600", "38400"};
+}
+
+void tst_rs232Settings::choosingSpeedAnnouncesIt()
+{
+    QFETCH(QList<int>, choices);
+    QFETCH(QStringList, announced);
+    showDialog();
+    QSignalSpy speeds(m_dialog.get(), &rs232Settings::rateChanged);
+    QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
+
+    for (int row : choices)
+        QVERIFY(chooseComboEntry(speedList(), row));
+
+    QStringList texts;
+    for (const QList<QVariant> &arguments : speeds)
+        texts << arguments.at(0).toString();
+    QCOMPARE(texts, announced);
+    QCOMPARE(m_dialog->getCurrentCOMPortRate(), speedList()->itemText(choices.last()));
+    QCOMPARE(ports.count(), 0);
+}
+
+void tst_rs232Settings::choosingPortAnnouncesIt()
+{
+    m_dialog->addComPorts({"ports/line1", "ports/line2"});
+    showDialog();
+    QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
+
+    QVERIFY(chooseComboEntry(portList(), 1));
+    QVERIFY(chooseComboEntry(portList(), 1));
+
+    QCOMPARE(ports.count(), 1);
+    QCOMPARE(ports.at(0).at(0).toString(), QStringLiteral("ports/line2"));
+    QCOMPARE(m_dialog->getCurrentCOMPort(), QStringLiteral("ports/line2"));
+}
+
+void tst_rs232Settings::closeButtonHidesDialog()
+{
+    showDialog();
+    auto *closeButton = m_dialog->findChild<QPushButton *>("pushButton");
+    QVERIFY(closeButton);
+    QCOMPARE(closeButton->text(), QStringLiteral("Закрыть\nменю"));
+
+    QTest::mouseClick(closeButton, Qt::LeftButton);
+
+    QTRY_VERIFY(!m_dialog->isVisible());
+    QVERIFY(!m_dialog->testAttribute(Qt::WA_DeleteOnClose));
+}
+
+void tst_rs232Settings::destructionIsLogged()
+{
+    StderrCapture capture;
+    m_dialog.reset();
+    QCOMPARE(capture.text(), QByteArray("~rs232Settings()\n"));
+}
+
+QTEST_MAIN(tst_rs232Settings)
+#include "tst_rs232settings.moc"
