@@ -168,8 +168,7 @@ void tst_Stat::unitsSumInKilograms_data()
     using Tasks = QList<QStringList>; // done weight, unit
     QTest::addColumn<Tasks>("tasks");
     QTest::addColumn<QString>("weight");
-    QTest::addRow("grams, kilograms and tonnes") << Tasks {{"500", "г"}, {"2", "кг"}, {"0.001", "т"}} << "3.50";
-    QTest::addRow("as the doser writes them") << Tasks {{"500.0", "г"}, {"2.00", "кг"}, {"0.001", "т"}} << "3.50";
+    QTest::addRow("grams, kilograms and tonnes") << Tasks {{"500.0", "г"}, {"2.00", "кг"}, {"0.001", "т"}} << "3.50";
     QTest::addRow("empty done weight counts 0") << Tasks {{"", "кг"}, {"1.25", "кг"}} << "1.25";
     QTest::addRow("unknown unit counts nowhere") << Tasks {{"7", "lb"}, {"1", "кг"}, {"5", "КГ"}} << "1.00";
     QTest::addRow("only an unknown unit") << Tasks {{"7", "lb"}} << "0.00";
