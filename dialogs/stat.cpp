@@ -212,9 +212,8 @@ qreal Stat::getSumWeight(int first, int last, const QString &product, const QStr
     return sum;
 }
 
-QByteArray Stat::csvText() const
+QByteArray Stat::csvText(QTextCodec *codec) const
 {
-    QTextCodec *codec = QTextCodec::codecForName("cp1251");
     QString text = QStringLiteral("С;") + quotedField(fromComboBox->currentText()) + QStringLiteral(";По;")
         + quotedField(toComboBox->currentText()) + QStringLiteral(";\n\nПродукт;Вес, кг;\n");
     for (int row = 0; row < statTable->rowCount(); ++row) {
@@ -236,7 +235,14 @@ QByteArray Stat::csvText() const
 
 bool Stat::writeCsv(const QString &fileName, QString *error) const
 {
-    const QByteArray bytes = csvText();
+    // Spreadsheets here read CSV files in the Windows code page.
+    QTextCodec *codec = QTextCodec::codecForName("cp1251");
+    if (!codec) {
+        if (error)
+            *error = QStringLiteral("нет кодировки Windows-1251");
+        return false;
+    }
+    const QByteArray bytes = csvText(codec);
     QFile file(fileName);
     // Unbuffered, so that a full disk shows up in write() and not in a close() nobody checks.
     bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)

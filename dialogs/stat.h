@@ -11,6 +11,7 @@
 class QEvent;
 class QMessageBox;
 class QTableWidgetItem;
+class QTextCodec;
 
 // Statistics of dispensed weight: the operator picks a first and a last production day, the dialog
 // turns them into a range of batch ids and shows, per product, the weight really dispensed in that
@@ -51,7 +52,7 @@ private:
     void runQuery(const QString &statement);
     int firstIdResult() const;
     void showProducts(const QList<QByteArray> &names, int first, int last);
-    QByteArray csvText() const;
+    QByteArray csvText(QTextCodec *codec) const;
 
     SqliteQuery m_query;
     bool m_indexesReady = false;
