@@ -1,0 +1,133 @@
+#include "product.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidgetItem>
+
+#include <cstdio>
+
+Product::Product(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint)
+{
+    setupUi(this);
+    setModal(true);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    installEventFilter(this);
+
+    // A failed open leaves no connection: the dialog still opens, with an empty table, and its
+    // statements only log that there is no database.
+    m_query.open(QStringLiteral("data.db"));
+    createConfirmBox();
+    fillTable();
+
+    connect(closeButton, &QPushButton::clicked, this, &Product::closeClicked);
+    connect(delButton, &QPushButton::clicked, this, &Product::deleteProduct);
+    connect(addButton, &QPushButton::clicked, this, &Product::addProduct);
+    connect(productTable, &QTableWidget::itemClicked, this, &Product::productTableClicked);
+}
+
+Product::~Product()
+{
+    std::fputs("~Product()\n", stderr);
+    delete m_confirmBox;
+    m_query.close();
+}
+
+void Product::createConfirmBox()
+{
+    m_confirmBox = new QMessageBox(this);
+    m_confirmBox->setFont(font());
+    m_confirmBox->setTextFormat(Qt::RichText);
+    m_confirmBox->setIcon(QMessageBox::Question);
+    // "Нет" is the default so that a stray Enter never deletes a product.
+    QPushButton *noButton = m_confirmBox->addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+    m_confirmBox->setDefaultButton(noButton);
+    m_yesButton = m_confirmBox->addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+}
+
+bool Product::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == this && event->type() == QEvent::Hide) {
+        emit windowHided();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void Product::runQuery(const QString &statement)
+{
+    m_query.runQuery(statement);
+    m_resultColumns = m_query.columns();
+    m_resultRows = m_query.rows();
+    m_resultValues = m_query.values();
+}
+
+void Product::fillTable()
+{
+    productTable->setColumnCount(1);
+    productTable->setRowCount(0);
+    productTable->verticalHeader()->hide();
+    productTable->setHorizontalHeaderLabels({QStringLiteral("Вид продукта")});
+    productTable->resizeColumnsToContents();
+
+    runQuery(QStringLiteral("SELECT productName, idProduct FROM product;"));
+    if (m_resultRows < 1)
+        return;
+
+    productTable->setRowCount(m_resultRows);
+    productTable->setColumnCount(m_resultColumns);
+    for (int i = 0; i < m_resultRows; ++i) {
+        for (int j = 0; j < m_resultColumns; ++j) {
+            const QByteArray &cell = m_resultValues.at(j + i * m_resultColumns);
+            productTable->setItem(i, j, new QTableWidgetItem(QString::fromUtf8(cell)));
+            // The id stays in the row, out of sight, so that a delete names the stored row.
+            if (j > 0)
+                productTable->hideColumn(j);
+        }
+    }
+    productTable->resizeColumnsToContents();
+}
+
+void Product::productTableClicked(QTableWidgetItem *item)
+{
+    if (!item)
+        return;
+    const QTableWidgetItem *idItem = productTable->item(item->row(), productTable->columnCount() - 1);
+    if (!idItem)
+        return;
+    productTable->resizeColumnsToContents();
+    m_selectedId = idItem->text();
+}
+
+void Product::deleteProduct()
+{
+    if (m_selectedId.isEmpty())
+        return;
+    m_confirmBox->setWindowTitle(QStringLiteral("Сообщение"));
+    m_confirmBox->setText(QStringLiteral("Удалить выбранный вид продукта?"));
+    m_confirmBox->exec();
+    if (m_confirmBox->clickedButton() != m_yesButton)
+        return;
+
+    // The id comes from the table, which holds what the database gave; only a number may reach the
+    // statement all the same.
+    bool isNumber = false;
+    const qlonglong id = m_selectedId.toLongLong(&isNumber);
+    if (isNumber)
+        runQuery(QStringLiteral("DELETE FROM product WHERE idProduct = %1;").arg(id));
+    m_selectedId.clear();
+    fillTable();
+}
+
+void Product::addProduct()
+{
+    const QString name = newProductName->text();
+    if (name.isEmpty())
+        return;
+    runQuery(QStringLiteral("INSERT INTO product (idProduct, productName) values (NULL, %1);")
+                 .arg(SqliteQuery::literal(name)));
+    fillTable();
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "sqlitequery.h"
+#include "ui_productform.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QList>
+#include <QString>
+
+class QEvent;
+class QMessageBox;
+class QPushButton;
+class QTableWidgetItem;
+
+// The product catalogue: lists the table `product` of data.db, adds a product by name and deletes the
+// selected one after a confirmation. Every change goes to the database at once and the table is re-read,
+// so the list on screen is always what the main window will read back.
+class Product : public QDialog, public Ui::productForm
+{
+    Q_OBJECT
+public:
+    explicit Product(QWidget *parent = nullptr);
+    ~Product() override;
+
+signals:
+    void closeClicked();
+    void windowHided();
+
+public slots:
+    void productTableClicked(QTableWidgetItem *item);
+    void deleteProduct();
+    void addProduct();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createConfirmBox();
+    void runQuery(const QString &statement);
+    void fillTable();
+
+    SqliteQuery m_query;
+    QMessageBox *m_confirmBox = nullptr;
+    QPushButton *m_yesButton = nullptr;
+    QString m_selectedId;
+    int m_resultColumns = 0;
+    int m_resultRows = 0;
+    QList<QByteArray> m_resultValues;
+};

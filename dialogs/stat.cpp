@@ -1,0 +1,270 @@
+#include "stat.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTableWidgetItem>
+#include <QTextCodec>
+
+#include <cstdio>
+
+namespace {
+
+const QString Grams = QStringLiteral("г");
+const QString Kilograms = QStringLiteral("кг");
+const QString Tonnes = QStringLiteral("т");
+
+// A CSV field: between double quotes, with a double quote of the text doubled, so that a product
+// called «Мука "Экстра"» stays one field in every spreadsheet.
+QString quotedField(QString text)
+{
+    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+} // namespace
+
+Stat::Stat(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint)
+{
+    setupUi(this);
+    setModal(true);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    installEventFilter(this);
+
+    statTable->setColumnCount(2);
+    statTable->setRowCount(0);
+    statTable->setHorizontalHeaderLabels({QStringLiteral("Продукт"), QStringLiteral("Вес, кг")});
+    statTable->resizeColumnsToContents();
+
+    m_failureBox = new QMessageBox(this);
+    m_failureBox->setIcon(QMessageBox::Warning);
+    m_failureBox->setTextFormat(Qt::PlainText);
+    m_failureBox->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+
+    m_query.open(QStringLiteral("data.db"));
+    ensureIndexes();
+
+    connect(closeButton, &QPushButton::clicked, this, &Stat::closeClicked);
+    connect(saveButton, &QPushButton::clicked, this, &Stat::saveProduct);
+    connectDayLists();
+}
+
+Stat::~Stat()
+{
+    std::fputs("~Stat()\n", stderr);
+    m_query.close();
+}
+
+bool Stat::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == this && event->type() == QEvent::Hide) {
+        emit windowHided();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// Without these every product and unit of a range scans all tasks, and every day scans all batches:
+// ten years of production took seconds per choice. With them a whole-range table is a few index
+// walks. On a first start the main window creates the tables after this dialog is built, so the
+// indexes are tried again at each opening until they exist.
+void Stat::ensureIndexes()
+{
+    if (m_indexesReady || !m_query.isOpen())
+        return;
+    runQuery(QStringLiteral("CREATE INDEX IF NOT EXISTS butchDate ON butch (date);"));
+    const bool butchIndexed = m_query.returnCode() == 0;
+    runQuery(QStringLiteral(
+        "CREATE INDEX IF NOT EXISTS taskProductUnit ON task (productName, weightScale, idButch, haveDoneWeight);"));
+    m_indexesReady = butchIndexed && m_query.returnCode() == 0;
+}
+
+void Stat::connectDayLists()
+{
+    connect(fromComboBox, &QComboBox::currentIndexChanged, this, &Stat::addDateTo, Qt::UniqueConnection);
+    connect(toComboBox, &QComboBox::currentIndexChanged, this, &Stat::getStat, Qt::UniqueConnection);
+}
+
+void Stat::disconnectDayLists()
+{
+    disconnect(fromComboBox, &QComboBox::currentIndexChanged, this, &Stat::addDateTo);
+    disconnect(toComboBox, &QComboBox::currentIndexChanged, this, &Stat::getStat);
+}
+
+void Stat::runQuery(const QString &statement)
+{
+    m_query.runQuery(statement);
+    m_resultColumns = m_query.columns();
+    m_resultRows = m_query.rows();
+    m_resultValues = m_query.values();
+}
+
+int Stat::firstIdResult() const
+{
+    if (m_resultRows < 1 || m_resultValues.isEmpty())
+        return 0;
+    return QString::fromUtf8(m_resultValues.first()).toInt();
+}
+
+void Stat::reloadDates()
+{
+    ensureIndexes();
+    disconnectDayLists();
+    fromComboBox->clear();
+
+    runQuery(QStringLiteral("SELECT date FROM butch GROUP BY date ORDER BY idButch"));
+    QStringList days;
+    days.reserve(m_resultRows);
+    for (int i = 0; i < m_resultRows; ++i)
+        days.append(QString::fromUtf8(m_resultValues.at(i * m_resultColumns)));
+    fromComboBox->addItems(days);
+    if (m_resultRows > 0)
+        fromComboBox->setCurrentIndex(-1);
+
+    connectDayLists();
+}
+
+void Stat::addDateTo(int index)
+{
+    toComboBox->clear();
+    if (index < 0)
+        return;
+    QStringList days;
+    for (int i = index; i < fromComboBox->count(); ++i)
+        days.append(fromComboBox->itemText(i));
+    // The first day added becomes current, which shows the statistics of that single day at once.
+    toComboBox->addItems(days);
+}
+
+void Stat::getStat()
+{
+    // The first batch started on the first day ...
+    runQuery(QStringLiteral("SELECT idButch FROM butch WHERE date = %1")
+                 .arg(SqliteQuery::literal(fromComboBox->currentText())));
+    const int first = firstIdResult();
+    // ... to the last batch started on the last day. Without max() SQLite hands back the first batch
+    // of the day for the bare column, and the rest of the last day would be left out of the sums.
+    runQuery(QStringLiteral("SELECT max(idButch) FROM butch WHERE date = %1 GROUP BY date")
+                 .arg(SqliteQuery::literal(toComboBox->currentText())));
+    const int last = firstIdResult();
+
+    runQuery(QStringLiteral("SELECT productName FROM task WHERE idButch >= %1 AND idButch <= %2 GROUP BY productName")
+                 .arg(first)
+                 .arg(last));
+    if (m_resultRows < 1)
+        return;
+    QList<QByteArray> names;
+    names.reserve(m_resultRows);
+    for (int i = 0; i < m_resultRows; ++i)
+        names.append(m_resultValues.at(i * m_resultColumns));
+    showProducts(names, first, last);
+}
+
+void Stat::showProducts(const QList<QByteArray> &names, int first, int last)
+{
+    qDeleteAll(m_productItems);
+    m_productItems.clear();
+    qDeleteAll(m_weightItems);
+    m_weightItems.clear();
+    statTable->clear();
+    statTable->setColumnCount(2);
+    statTable->setRowCount(int(names.size()));
+    statTable->setHorizontalHeaderLabels({QStringLiteral("Продукт"), QStringLiteral("Вес, кг")});
+
+    for (int i = 0; i < names.size(); ++i) {
+        auto *item = new QTableWidgetItem(QString::fromUtf8(names.at(i)));
+        m_productItems.append(item);
+        statTable->setItem(i, 0, item);
+    }
+    for (QTableWidgetItem *productItem : std::as_const(m_productItems)) {
+        const QString name = productItem->text();
+        const qreal grams = getSumWeight(first, last, name, Grams);
+        const qreal kilograms = getSumWeight(first, last, name, Kilograms);
+        const qreal tonnes = getSumWeight(first, last, name, Tonnes);
+        const double total = grams + kilograms + tonnes;
+        auto *weightItem = new QTableWidgetItem(QStringLiteral("%1").arg(total, 0, 'f', 2));
+        m_weightItems.append(weightItem);
+        statTable->setItem(productItem->row(), productItem->column() + 1, weightItem);
+    }
+    statTable->resizeColumnsToContents();
+}
+
+qreal Stat::getSumWeight(int first, int last, const QString &product, const QString &unit)
+{
+    // All four values in one pass: a product called "100%4" must stay that text and not take the unit.
+    runQuery(QStringLiteral("SELECT haveDoneWeight FROM task WHERE (idButch >= %1 AND idButch <= %2) AND "
+                            "(productName = %3) AND (weightScale = %4)")
+                 .arg(QString::number(first), QString::number(last), SqliteQuery::literal(product),
+                     SqliteQuery::literal(unit)));
+    qreal sum = 0.0;
+    // A cell that is no number (an empty done weight of a task not yet discharged) adds 0. A number is
+    // plain ASCII, so the UTF-8 bytes are read as they are: decoding 180,000 cells of a ten-year range
+    // into strings first cost more than the statements themselves.
+    for (const QByteArray &cell : std::as_const(m_resultValues))
+        sum += cell.toDouble();
+    if (unit == Grams)
+        return sum / 1000;
+    if (unit == Tonnes)
+        return sum * 1000;
+    return sum;
+}
+
+QByteArray Stat::csvText(QTextCodec *codec) const
+{
+    QString text = QStringLiteral("С;") + quotedField(fromComboBox->currentText()) + QStringLiteral(";По;")
+        + quotedField(toComboBox->currentText()) + QStringLiteral(";\n\nПродукт;Вес, кг;\n");
+    for (int row = 0; row < statTable->rowCount(); ++row) {
+        for (int column = 0; column < statTable->columnCount(); ++column) {
+            const QTableWidgetItem *item = statTable->item(row, column);
+            QString cell = item ? item->text() : QString();
+            // The decimal comma is what a Russian spreadsheet reads as a number.
+            if (column == 1) {
+                const qsizetype point = cell.indexOf(QLatin1Char('.'));
+                if (point >= 0)
+                    cell[point] = QLatin1Char(',');
+            }
+            text += quotedField(cell) + QLatin1Char(';');
+        }
+        text += QLatin1Char('\n');
+    }
+    return codec->fromUnicode(text);
+}
+
+bool Stat::writeCsv(const QString &fileName, QString *error) const
+{
+    // Spreadsheets here read CSV files in the Windows code page.
+    QTextCodec *codec = QTextCodec::codecForName("cp1251");
+    if (!codec) {
+        if (error)
+            *error = QStringLiteral("нет кодировки Windows-1251");
+        return false;
+    }
+    const QByteArray bytes = csvText(codec);
+    QFile file(fileName);
+    // Unbuffered, so that a full disk shows up in write() and not in a close() nobody checks.
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)
+        && file.write(bytes) == bytes.size();
+    if (written)
+        file.close();
+    written = written && file.error() == QFileDevice::NoError;
+    if (!written && error)
+        *error = file.errorString();
+    return written;
+}
+
+void Stat::saveProduct()
+{
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Сохранить"), QString(), QStringLiteral("CSV (разделители - точка с запятой)(*.csv)"));
+    if (fileName.isEmpty())
+        return;
+    QString error;
+    if (writeCsv(fileName, &error))
+        return;
+    m_failureBox->setWindowTitle(QStringLiteral("Сообщение"));
+    m_failureBox->setText(QStringLiteral("Не удалось записать файл\n%1\n\n%2").arg(fileName, error));
+    m_failureBox->exec();
+}
