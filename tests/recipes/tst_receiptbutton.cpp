@@ -34,12 +34,12 @@ private slots:
     void cleanup();
     void saveRefusals_data();
     void saveRefusals();
+    void save_data();
     void save();
-    void saveWithoutDescription();
     void cancel();
-    void saveDescriptionScrolling();
     void openingFollowsCurrentRecipe();
-    void loadSetsButtonText();
+    void hostAnswers_data();
+    void hostAnswers();
     void renameFollowedOnlyForOwnRecipe();
     void relayedRequests();
     void restrictions();
@@ -61,7 +61,7 @@ private:
 
 void tst_ReceiptButton::init()
 {
-    QTest::failOnWarning(QRegularExpression(QStringLiteral("QObject::(dis)?connect|doser\\.recipes")));
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("QObject::(dis)?connect|cannot connect")));
     m_dir = new TestWorkDir;
     m_host = new QWidget;
     m_host->resize(800, 600);
@@ -155,25 +155,35 @@ void tst_ReceiptButton::saveRefusals()
     QVERIFY(button(saveDialog(), "saveButton")->isEnabled());
 }
 
+void tst_ReceiptButton::save_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored");
+    const QString quoted = QStringLiteral("Ржаной \"Бородинский\"\nд'Артаньян");
+    QTest::addRow("with description") << quoted << quoted;
+    QTest::addRow("without description") << QString() << emptyText;
+}
+
 void tst_ReceiptButton::save()
 {
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
     ReceiptStore::createReceipt(QStringLiteral("Б"), QString());
     openSaveDialog();
     QSignalSpy asked(m_button, &ReceiptButton::receiptCanBeSaved);
     QSignalSpy saved(saveDialog(), &SaveReceiptDialog::receiptSaved);
     auto *nameField = saveDialog()->findChild<LineEditEmbedded *>(QStringLiteral("receiptNamelineEdit"));
     auto *descriptionField = saveDialog()->findChild<TextEditEmbedded *>(QStringLiteral("descriptionTextEdit"));
-    QCOMPARE(descriptionField->toPlainText(), emptyText);
-    const QString description = QStringLiteral("Ржаной \"Бородинский\"\nд'Артаньян");
     QVERIFY(typeOnKeyboard(nameField, QStringLiteral("Хлеб №1")));
-    QVERIFY(typeOnKeyboard(descriptionField, description));
+    if (!typed.isEmpty())
+        QVERIFY(typeOnKeyboard(descriptionField, typed));
 
     QTest::mouseClick(button(saveDialog(), "saveButton"), Qt::LeftButton);
     const QString path = ReceiptStore::storePath() + QStringLiteral("Хлеб №1.db");
     QCOMPARE(asked.count(), 1);
     QCOMPARE(asked.first().first().toString(), path);
     QCOMPARE(cellOf(path, QStringLiteral("SELECT count(*) FROM receiptdescription")), QStringLiteral("1"));
-    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("Хлеб №1"), emptyText), description);
+    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("Хлеб №1"), QString()), stored);
     // Until the host answers, the dialog can be neither used again nor left.
     QVERIFY(!button(saveDialog(), "saveButton")->isEnabled());
     QVERIFY(!button(saveDialog(), "cancelButton")->isEnabled());
@@ -194,22 +204,10 @@ void tst_ReceiptButton::save()
     QVERIFY(!manager()->isVisible());
     QCOMPARE(cellOf(path, QStringLiteral("SELECT maxDose FROM params")), QStringLiteral("25.00"));
 
-    // The manager opened again lists the new recipe and shows it as the current one.
-    openManager();
+    openManager(); // the new recipe is listed and current
     auto *list = manager()->findChild<QListWidget *>(QStringLiteral("receiptListWidget"));
     QCOMPARE(list->count(), 2);
     QCOMPARE(list->currentItem()->text(), QStringLiteral("Хлеб №1\n"));
-}
-
-void tst_ReceiptButton::saveWithoutDescription()
-{
-    openSaveDialog();
-    auto *nameField = saveDialog()->findChild<LineEditEmbedded *>(QStringLiteral("receiptNamelineEdit"));
-    QVERIFY(typeOnKeyboard(nameField, QStringLiteral("Сахар")));
-    QTest::mouseClick(button(saveDialog(), "saveButton"), Qt::LeftButton);
-    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("Сахар"), QString()), emptyText);
-    m_button->receiptWasSaved();
-    QCOMPARE(buttonText(), QStringLiteral("Сахар"));
 }
 
 void tst_ReceiptButton::cancel()
@@ -225,33 +223,6 @@ void tst_ReceiptButton::cancel()
     QCOMPARE(descriptionField->toPlainText(), emptyText);
     QVERIFY(ReceiptStore::receiptNames().isEmpty());
     QCOMPARE(buttonText(), noReceipt);
-}
-
-void tst_ReceiptButton::saveDescriptionScrolling()
-{
-    openSaveDialog();
-    auto *descriptionField = saveDialog()->findChild<TextEditEmbedded *>(QStringLiteral("descriptionTextEdit"));
-    QPushButton *up = button(saveDialog(), "upDescrButton");
-    QPushButton *down = button(saveDialog(), "downDescrButton");
-    QVERIFY(!down->isEnabled());
-    QStringList lines;
-    for (int i = 0; i < 30; ++i)
-        lines.append(QStringLiteral("строка %1").arg(i));
-    QVERIFY(typeOnKeyboard(descriptionField, lines.join(QLatin1Char('\n'))));
-    QScrollBar *bar = descriptionField->verticalScrollBar();
-    QTRY_VERIFY(down->isEnabled());
-    // Offscreen has no window manager to activate the dialog again when the keyboard hides; a held
-    // button in an inactive window loses its focus and is released at once.
-    saveDialog()->activateWindow();
-    QTRY_COMPARE(QApplication::activeWindow(), saveDialog());
-    QVERIFY(!up->isEnabled());
-    QTest::mousePress(down, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(bar->value(), bar->maximum(), 20000);
-    QVERIFY(!down->isEnabled());
-    QTest::mouseRelease(down, Qt::LeftButton);
-    QTest::mouseClick(up, Qt::LeftButton);
-    QCOMPARE(bar->value(), bar->maximum() - 1);
-    QVERIFY(down->isEnabled());
 }
 
 void tst_ReceiptButton::openingFollowsCurrentRecipe()
@@ -279,38 +250,37 @@ void tst_ReceiptButton::openingFollowsCurrentRecipe()
     QCOMPARE(list->currentRow(), -1);
 }
 
-void tst_ReceiptButton::loadSetsButtonText()
+void tst_ReceiptButton::hostAnswers_data()
 {
+    QTest::addColumn<bool>("load");
+    QTest::addColumn<bool>("success");
+    QTest::addRow("loaded") << true << true;
+    QTest::addRow("not loaded") << true << false;
+    QTest::addRow("rewritten") << false << true;
+    QTest::addRow("not rewritten") << false << false;
+}
+
+void tst_ReceiptButton::hostAnswers()
+{
+    QFETCH(bool, load);
+    QFETCH(bool, success);
     ReceiptStore::createReceipt(QStringLiteral("a"), QString());
     ReceiptStore::createReceipt(QStringLiteral("b"), QString());
-    QSignalSpy asked(m_button, &ReceiptButton::receiptCanBeLoaded);
-    openManager();
-    ModalAnswerer answerer(QStringLiteral("Да"));
-    QTest::mouseClick(button(manager(), "loadReceiptButton"), Qt::LeftButton);
-    QVERIFY(answerer.answered());
-    QCOMPARE(asked.count(), 1);
-    QCOMPARE(asked.first().first().toString(), ReceiptStore::storePath() + QStringLiteral("a.db"));
-    m_button->receiptWasNotLoaded();
-    QCOMPARE(buttonText(), noReceipt);
-    QVERIFY(!manager()->isVisible());
-
-    QSignalSpy rewriteAsked(m_button, &ReceiptButton::receiptCanBeRewrited);
-    openManager();
-    ModalAnswerer rewrite(QStringLiteral("Да"));
-    QTest::mouseClick(button(manager(), "changeReceiptButton"), Qt::LeftButton);
-    QVERIFY(rewrite.answered());
-    QCOMPARE(rewriteAsked.count(), 1);
-    m_button->receiptWasRewrited();
-    QCOMPARE(buttonText(), QStringLiteral("a"));
-
+    QSignalSpy asked(m_button, load ? &ReceiptButton::receiptCanBeLoaded : &ReceiptButton::receiptCanBeRewrited);
     openManager();
     auto *list = manager()->findChild<QListWidget *>(QStringLiteral("receiptListWidget"));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
-    ModalAnswerer load(QStringLiteral("Да"));
-    QTest::mouseClick(button(manager(), "loadReceiptButton"), Qt::LeftButton);
-    QVERIFY(load.answered());
-    m_button->receiptWasLoaded();
-    QCOMPARE(buttonText(), QStringLiteral("b"));
+    ModalAnswerer answerer(QStringLiteral("Да"));
+    QTest::mouseClick(button(manager(), load ? "loadReceiptButton" : "changeReceiptButton"), Qt::LeftButton);
+    QVERIFY(answerer.answered());
+    QCOMPARE(asked.count(), 1);
+    QCOMPARE(asked.first().first().toString(), ReceiptStore::storePath() + QStringLiteral("b.db"));
+    if (load)
+        success ? m_button->receiptWasLoaded() : m_button->receiptWasNotLoaded();
+    else
+        success ? m_button->receiptWasRewrited() : m_button->receiptWasNotRewrited();
+    QVERIFY(!manager()->isVisible());
+    QCOMPARE(buttonText(), success ? QStringLiteral("b") : noReceipt);
 }
 
 void tst_ReceiptButton::renameFollowedOnlyForOwnRecipe()
@@ -362,30 +332,19 @@ void tst_ReceiptButton::relayedRequests()
 void tst_ReceiptButton::restrictions()
 {
     ReceiptStore::createReceipt(QStringLiteral("a"), QString());
-    m_button->desableLoadReceiptButton();
     openManager();
-    QVERIFY(!button(manager(), "loadReceiptButton")->isEnabled());
-    QVERIFY(button(manager(), "changeReceiptButton")->isEnabled());
-
-    m_button->enableOrDisableReceiptsManageButtons(true); // lifts nothing
-    QVERIFY(!button(manager(), "loadReceiptButton")->isEnabled());
     m_button->enableOrDisableReceiptsManageButtons(false);
     for (const char *name : {"loadReceiptButton", "changeReceiptButton", "createReceiptButton"})
         QVERIFY2(!button(manager(), name)->isEnabled(), name);
-
+    m_button->enableOrDisableReceiptsManageButtons(true); // lifts nothing
+    QVERIFY(!button(manager(), "loadReceiptButton")->isEnabled());
     m_button->enableChangeLoadReceiptButtons();
-    for (const char *name : {"loadReceiptButton", "changeReceiptButton", "createReceiptButton"})
-        QVERIFY2(button(manager(), name)->isEnabled(), name);
-    m_button->desableChangeLoadReceiptButtons();
-    QVERIFY(!button(manager(), "changeReceiptButton")->isEnabled());
+    QVERIFY(button(manager(), "loadReceiptButton")->isEnabled());
 }
 
 void tst_ReceiptButton::timingProperties()
 {
-    QCOMPARE(m_button->property("repeatdelay").toUInt(), 300u);
-    QCOMPARE(m_button->property("repeatspeed").toUInt(), 100u);
     QCOMPARE(m_button->property("descriptionrepeatspeed").toUInt(), 5u);
-
     // The values are shared by every recipe button and dialog of the process.
     ReceiptButton other;
     QVERIFY(other.setProperty("repeatdelay", 40u));

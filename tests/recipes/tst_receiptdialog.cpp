@@ -1,7 +1,6 @@
 #include "modalanswerer.h"
 #include "receiptdialog.h"
 #include "receiptstore.h"
-#include "sqlitequery.h"
 #include "stderrcapture.h"
 #include "testworkdir.h"
 #include "touchtyping.h"
@@ -11,11 +10,15 @@
 
 namespace {
 const QString emptyText = QStringLiteral("Описание рецепта отсутствует. Для добавления описания нажмите на это поле.");
-const QString forbiddenText = QStringLiteral("Символы \\ / : * ? \" > | в названии рецепта не допустимы");
 
-QString recipeName(int i)
+QString recipe(int i)
 {
     return QStringLiteral("Рецепт %1").arg(i, 2, 10, QLatin1Char('0'));
+}
+
+QString description(int i)
+{
+    return QStringLiteral("Описание %1").arg(i);
 }
 } // namespace
 
@@ -26,40 +29,31 @@ class tst_ReceiptDialog : public QObject
 private slots:
     void init();
     void cleanup();
-    void refreshWithoutCurrentName();
-    void refreshWithCurrentName();
-    void refreshWithVanishedCurrentName();
-    void refreshEmptyStore();
-    void touchingRecipeShowsIt();
-    void shortListHasNoScrollButtons();
+    void refresh_data();
+    void refresh();
     void tapsMoveOneRow();
     void holdRepeatsWithoutReadingPassedRecipes();
     void holdStopsAtLastRow();
     void descriptionScrollButtons();
-    void renameRefusals_data();
-    void renameRefusals();
-    void renameToSameNameInOtherCaseDoesNothing();
-    void renameDeclined();
+    void renameRefused_data();
+    void renameRefused();
     void rename();
-    void renameRefusedByFileSystemIsSilent();
     void descriptionUpdate();
-    void deleteMiddleRecipe();
-    void deleteLastRecipe();
-    void deleteDeclinedOrFileAlreadyGone();
+    void deleteRecipe_data();
+    void deleteRecipe();
     void handOverToHost_data();
     void handOverToHost();
-    void handOverDeclined();
     void enablingSlots();
     void closeButton();
 
 private:
-    void makeRecipes(int count);
-    void openManager(const QString &current = QString());
+    void openManager(int recipes, const QString &current = QString());
+    void touchRow(int row);
     QPushButton *button(const char *name) const;
-    QListWidget *list() const;
+    QListWidget *list() const { return m_dialog->findChild<QListWidget *>(QStringLiteral("receiptListWidget")); }
+    QLabel *label() const { return m_dialog->findChild<QLabel *>(QStringLiteral("currentReceiptNameLabel")); }
     LineEditEmbedded *nameField() const;
     TextEditEmbedded *descriptionField() const;
-    QStringList listedNames() const;
 
     TestWorkDir *m_dir = nullptr;
     ReceiptDialog *m_dialog = nullptr;
@@ -67,8 +61,7 @@ private:
 
 void tst_ReceiptDialog::init()
 {
-    // A string connection that fails or a box nobody expected must fail the test, not just warn.
-    QTest::failOnWarning(QRegularExpression(QStringLiteral("QObject::(dis)?connect|doser\\.recipes")));
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("QObject::(dis)?connect|cannot connect")));
     m_dir = new TestWorkDir;
     ReceiptStore::createStoreDir();
     m_dialog = new ReceiptDialog;
@@ -82,27 +75,23 @@ void tst_ReceiptDialog::cleanup()
     m_dir = nullptr;
 }
 
-void tst_ReceiptDialog::makeRecipes(int count)
+void tst_ReceiptDialog::openManager(int recipes, const QString &current)
 {
-    for (int i = 0; i < count; ++i)
-        ReceiptStore::createReceipt(recipeName(i), QStringLiteral("Описание %1").arg(i));
-}
-
-void tst_ReceiptDialog::openManager(const QString &current)
-{
+    for (int i = recipes - 1; i >= 0; --i)
+        ReceiptStore::createReceipt(recipe(i), description(i));
     m_dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
     m_dialog->refreshReceipts(current);
 }
 
+void tst_ReceiptDialog::touchRow(int row)
+{
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->item(row)).center());
+}
+
 QPushButton *tst_ReceiptDialog::button(const char *name) const
 {
     return m_dialog->findChild<QPushButton *>(QLatin1String(name));
-}
-
-QListWidget *tst_ReceiptDialog::list() const
-{
-    return m_dialog->findChild<QListWidget *>(QStringLiteral("receiptListWidget"));
 }
 
 LineEditEmbedded *tst_ReceiptDialog::nameField() const
@@ -115,120 +104,72 @@ TextEditEmbedded *tst_ReceiptDialog::descriptionField() const
     return m_dialog->findChild<TextEditEmbedded *>(QStringLiteral("descriptionTextEdit"));
 }
 
-QStringList tst_ReceiptDialog::listedNames() const
+void tst_ReceiptDialog::refresh_data()
 {
-    QStringList names;
-    for (int row = 0; row < list()->count(); ++row)
-        names.append(list()->item(row)->text());
-    return names;
+    QTest::addColumn<int>("recipes");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("labelText");
+    QTest::addRow("no current recipe") << 3 << QString() << 0 << QStringLiteral("отсутствует");
+    QTest::addRow("current recipe") << 3 << recipe(2) << 2 << recipe(2);
+    QTest::addRow("current recipe's file gone")
+        << 2 << QStringLiteral("удалённый") << -1 << QStringLiteral("удалённый");
+    QTest::addRow("empty store") << 0 << QString() << -1 << QStringLiteral("отсутствует");
 }
 
-void tst_ReceiptDialog::refreshWithoutCurrentName()
+void tst_ReceiptDialog::refresh()
 {
-    ReceiptStore::createReceipt(QStringLiteral("b"), QStringLiteral("второй"));
-    ReceiptStore::createReceipt(QStringLiteral("a"), QStringLiteral("первый"));
-    QFile(ReceiptStore::storePath() + QStringLiteral("notes.txt")).open(QIODevice::WriteOnly);
-    openManager();
-    QCOMPARE(listedNames(), (QStringList {QStringLiteral("a\n"), QStringLiteral("b\n")}));
-    QCOMPARE(m_dialog->findChild<QLabel *>(QStringLiteral("currentReceiptNameLabel"))->text(),
-        QStringLiteral("отсутствует"));
-    QCOMPARE(list()->currentRow(), 0);
-    QCOMPARE(nameField()->text(), QStringLiteral("a"));
-    QCOMPARE(descriptionField()->toPlainText(), QStringLiteral("первый"));
-    QVERIFY(nameField()->isEnabled());
-    QVERIFY(descriptionField()->isEnabled());
-    for (const char *name : {"loadReceiptButton", "changeReceiptButton", "deleteReceiptButton", "createReceiptButton"})
-        QVERIFY2(button(name)->isEnabled(), name);
-}
-
-void tst_ReceiptDialog::refreshWithCurrentName()
-{
-    makeRecipes(3);
-    openManager(recipeName(2));
-    QCOMPARE(m_dialog->findChild<QLabel *>(QStringLiteral("currentReceiptNameLabel"))->text(), recipeName(2));
-    QCOMPARE(list()->currentRow(), 2);
-    QCOMPARE(nameField()->text(), recipeName(2));
-    QCOMPARE(descriptionField()->toPlainText(), QStringLiteral("Описание 2"));
-}
-
-void tst_ReceiptDialog::refreshWithVanishedCurrentName()
-{
-    makeRecipes(2);
-    openManager(QStringLiteral("удалённый"));
-    QCOMPARE(
-        m_dialog->findChild<QLabel *>(QStringLiteral("currentReceiptNameLabel"))->text(), QStringLiteral("удалённый"));
-    QCOMPARE(list()->count(), 2);
-    QCOMPARE(list()->currentRow(), -1);
-    QVERIFY(!nameField()->isEnabled());
-    QVERIFY(!descriptionField()->isEnabled());
-    QVERIFY(!button("loadReceiptButton")->isEnabled());
-    QVERIFY(!button("deleteReceiptButton")->isEnabled());
-}
-
-void tst_ReceiptDialog::refreshEmptyStore()
-{
-    openManager();
-    QCOMPARE(list()->count(), 0);
-    QVERIFY(!nameField()->isEnabled());
-    QVERIFY(!descriptionField()->isEnabled());
-    for (const char *name :
-        {"loadReceiptButton", "changeReceiptButton", "deleteReceiptButton", "upButton", "downButton"})
-        QVERIFY2(!button(name)->isEnabled(), name);
-    QVERIFY(button("createReceiptButton")->isEnabled());
-    QVERIFY(button("closeButton")->isEnabled());
-}
-
-void tst_ReceiptDialog::touchingRecipeShowsIt()
-{
-    makeRecipes(3);
-    openManager();
-    QListWidgetItem *item = list()->item(1);
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(item).center());
-    QCOMPARE(list()->currentRow(), 1);
-    QCOMPARE(nameField()->text(), recipeName(1));
-    QCOMPARE(descriptionField()->toPlainText(), QStringLiteral("Описание 1"));
-}
-
-void tst_ReceiptDialog::shortListHasNoScrollButtons()
-{
-    makeRecipes(2);
-    openManager();
-    QCOMPARE(list()->verticalScrollBar()->maximum(), 0);
+    QFETCH(int, recipes);
+    QFETCH(QString, current);
+    QFETCH(int, row);
+    QFETCH(QString, labelText);
+    openManager(recipes, current);
+    QCOMPARE(list()->count(), recipes);
+    for (int i = 0; i < recipes; ++i)
+        QCOMPARE(list()->item(i)->text(), recipe(i) + QLatin1Char('\n'));
+    QCOMPARE(list()->currentRow(), row);
+    QCOMPARE(label()->text(), labelText);
+    const bool shown = row >= 0;
+    QCOMPARE(nameField()->text(), shown ? recipe(row) : QString());
+    QCOMPARE(descriptionField()->toPlainText(), shown ? description(row) : QString());
+    QCOMPARE(nameField()->isEnabled(), shown);
+    QCOMPARE(descriptionField()->isEnabled(), shown);
+    for (const char *name : {"loadReceiptButton", "changeReceiptButton", "deleteReceiptButton"})
+        QVERIFY2(button(name)->isEnabled() == shown, name);
+    // A short list is chosen from by touch: its buttons stay off.
     QVERIFY(!button("upButton")->isEnabled());
     QVERIFY(!button("downButton")->isEnabled());
+
+    if (recipes > 1) {
+        touchRow(1);
+        QCOMPARE(nameField()->text(), recipe(1));
+        QCOMPARE(descriptionField()->toPlainText(), description(1));
+    }
 }
 
 void tst_ReceiptDialog::tapsMoveOneRow()
 {
-    makeRecipes(30);
-    openManager();
+    openManager(30);
     QTRY_VERIFY(button("downButton")->isEnabled());
     QVERIFY(!button("upButton")->isEnabled());
-
-    for (int row = 1; row <= 3; ++row) {
+    for (int row = 1; row <= 2; ++row) {
         QTest::mouseClick(button("downButton"), Qt::LeftButton);
         QCOMPARE(list()->currentRow(), row);
-        QCOMPARE(nameField()->text(), recipeName(row));
-        QCOMPARE(descriptionField()->toPlainText(), QStringLiteral("Описание %1").arg(row));
+        QCOMPARE(nameField()->text(), recipe(row));
+        QCOMPARE(descriptionField()->toPlainText(), description(row));
     }
-    QVERIFY(button("upButton")->isEnabled());
-    QTest::mouseClick(button("upButton"), Qt::LeftButton);
-    QCOMPARE(list()->currentRow(), 2);
-    QCOMPARE(nameField()->text(), recipeName(2));
     QTest::mouseClick(button("upButton"), Qt::LeftButton);
     QTest::mouseClick(button("upButton"), Qt::LeftButton);
     QCOMPARE(list()->currentRow(), 0);
+    QCOMPARE(nameField()->text(), recipe(0));
     QVERIFY(!button("upButton")->isEnabled());
     QVERIFY(button("downButton")->isEnabled());
-    QCOMPARE(nameField()->text(), recipeName(0));
 }
 
 void tst_ReceiptDialog::holdRepeatsWithoutReadingPassedRecipes()
 {
-    makeRecipes(30);
-    openManager();
+    openManager(30);
     QTRY_VERIFY(button("downButton")->isEnabled());
-
     QList<qint64> steps;
     QElapsedTimer sincePress;
     connect(list(), &QListWidget::currentRowChanged, this, [&] { steps.append(sincePress.elapsed()); });
@@ -240,371 +181,269 @@ void tst_ReceiptDialog::holdRepeatsWithoutReadingPassedRecipes()
     QCOMPARE(nameField()->text(), QString());
     QCOMPARE(descriptionField()->toPlainText(), QString());
     QTest::mouseRelease(button("downButton"), Qt::LeftButton);
-    const QByteArray log = capture.text();
-    const int reached = list()->currentRow();
+    QCOMPARE(capture.text().count("Can open database"), 1);
 
-    QCOMPARE(log.count("Can open database"), 1);
-    QCOMPARE(steps.size(), reached);
+    const int reached = list()->currentRow();
+    QCOMPARE(steps.size(), reached); // no extra step on release
     QVERIFY2(steps.first() >= 300, QByteArray::number(steps.first()));
     // Each step keeps to its 100 ms schedule; a late step may be followed by a shorter gap.
     for (int i = 1; i < steps.size(); ++i)
         QVERIFY2(steps.at(i) >= steps.first() + i * 100 - 2, QByteArray::number(steps.at(i) - steps.first()));
-    // Releasing shows the recipe reached and makes no extra step.
-    QCOMPARE(nameField()->text(), recipeName(reached));
-    QCOMPARE(descriptionField()->toPlainText(), QStringLiteral("Описание %1").arg(reached));
-
-    // The selection handler is attached again: a touch on a row shows that recipe.
-    QListWidgetItem *item = list()->item(reached - 1);
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(item).center());
-    QCOMPARE(nameField()->text(), recipeName(reached - 1));
+    QCOMPARE(nameField()->text(), recipe(reached));
+    QCOMPARE(descriptionField()->toPlainText(), description(reached));
+    touchRow(reached - 1); // the selection handler is attached again
+    QCOMPARE(nameField()->text(), recipe(reached - 1));
 }
 
 void tst_ReceiptDialog::holdStopsAtLastRow()
 {
-    makeRecipes(20);
-    openManager(recipeName(15));
+    openManager(20, recipe(16));
     QTRY_VERIFY(button("downButton")->isEnabled());
     QTest::mousePress(button("downButton"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(list()->currentRow(), 19, 5000);
-    // The last row ends the scrolling at once and shows its recipe, still before the release.
-    QCOMPARE(nameField()->text(), recipeName(19));
+    // The last row ends the scrolling and shows its recipe before the release.
+    QCOMPARE(nameField()->text(), recipe(19));
     QVERIFY(!button("downButton")->isEnabled());
     QVERIFY(button("upButton")->isEnabled());
     QTest::mouseRelease(button("downButton"), Qt::LeftButton);
     QCOMPARE(list()->currentRow(), 19);
-
-    QTest::mousePress(button("upButton"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(list()->currentRow(), 17, 5000);
-    QTest::mouseRelease(button("upButton"), Qt::LeftButton);
-    QCOMPARE(nameField()->text(), list()->currentItem()->text().chopped(1));
-    QCOMPARE(descriptionField()->toPlainText(), QStringLiteral("Описание %1").arg(list()->currentRow()));
 }
 
 void tst_ReceiptDialog::descriptionScrollButtons()
 {
     QStringList lines;
     for (int i = 0; i < 25; ++i)
-        lines.append(QStringLiteral("Строка описания %1").arg(i));
-    ReceiptStore::createReceipt(QStringLiteral("long"), lines.join(QLatin1Char('\n')));
-    ReceiptStore::createReceipt(QStringLiteral("short"), QStringLiteral("коротко"));
-    openManager();
+        lines.append(description(i));
+    ReceiptStore::createReceipt(recipe(0), lines.join(QLatin1Char('\n')));
+    openManager(2);
     QScrollBar *bar = descriptionField()->verticalScrollBar();
     QPushButton *up = button("upDescrButton");
     QPushButton *down = button("downDescrButton");
-    QTRY_VERIFY(bar->maximum() > 0);
-    QVERIFY(down->isEnabled());
+    QTRY_VERIFY(down->isEnabled());
     QVERIFY(!up->isEnabled());
 
     QTest::mouseClick(down, Qt::LeftButton);
     QCOMPARE(bar->value(), 1);
     QVERIFY(up->isEnabled());
-
     QElapsedTimer held;
     held.start();
     QTest::mousePress(down, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(bar->value(), bar->maximum(), 20000);
     QVERIFY2(held.elapsed() >= (bar->maximum() - 2) * 5, QByteArray::number(held.elapsed()));
     QVERIFY(!down->isEnabled());
-    QVERIFY(up->isEnabled());
     QTest::mouseRelease(down, Qt::LeftButton);
-
     QTest::mousePress(up, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 0, 20000);
     QVERIFY(!up->isEnabled());
     QVERIFY(down->isEnabled());
     QTest::mouseRelease(up, Qt::LeftButton);
 
-    // A recipe whose description fits leaves both buttons off.
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->item(1)).center());
-    QTRY_COMPARE(bar->maximum(), 0);
-    QVERIFY(!down->isEnabled());
+    touchRow(1); // a description that fits leaves both buttons off
+    QTRY_VERIFY(!down->isEnabled());
     QVERIFY(!up->isEnabled());
 }
 
-void tst_ReceiptDialog::renameRefusals_data()
+void tst_ReceiptDialog::renameRefused_data()
 {
     QTest::addColumn<QString>("newName");
+    QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
-    QTest::addRow("empty") << QString() << QStringLiteral("Рецепт")
+    const QString forbidden = QStringLiteral("Символы \\ / : * ? \" > | в названии рецепта не допустимы");
+    QTest::addRow("same name in other case") << QStringLiteral("РЕЦЕПТ 00") << QString() << QString() << QString();
+    QTest::addRow("empty") << QString() << QStringLiteral("Ok") << QStringLiteral("Рецепт")
                            << QStringLiteral("Название рецепта не должно быть пустым");
-    QTest::addRow("existing") << recipeName(1) << QStringLiteral("Переименовать рецепт")
-                              << QStringLiteral("Рецепт с названием \"%1\" существует").arg(recipeName(1));
+    QTest::addRow("existing") << recipe(1) << QStringLiteral("Ok") << QStringLiteral("Переименовать рецепт")
+                              << QStringLiteral("Рецепт с названием \"%1\" существует").arg(recipe(1));
     for (const QChar c : QStringLiteral("\\/:*?<>|\""))
         QTest::addRow("character %s", QString(c).toUtf8().constData())
-            << (QStringLiteral("Новый") + c) << QStringLiteral("Рецепт") << forbiddenText;
+            << (QStringLiteral("Новый") + c) << QStringLiteral("Ok") << QStringLiteral("Рецепт") << forbidden;
+    QTest::addRow("declined") << QStringLiteral("Новый") << QStringLiteral("Нет")
+                              << QStringLiteral("Переименовать рецепт")
+                              << QStringLiteral("Переименовать \"%1\" в \"Новый\"").arg(recipe(0));
+    // Letter case counts in the list, but the file would clash with another recipe's file.
+    QTest::addRow("refused by the store")
+        << QStringLiteral("рецепт 01") << QStringLiteral("Да") << QStringLiteral("Переименовать рецепт")
+        << QStringLiteral("Переименовать \"%1\" в \"рецепт 01\"").arg(recipe(0));
 }
 
-void tst_ReceiptDialog::renameRefusals()
+void tst_ReceiptDialog::renameRefused()
 {
     QFETCH(QString, newName);
+    QFETCH(QString, answer);
     QFETCH(QString, title);
     QFETCH(QString, text);
-    makeRecipes(2);
-    openManager();
+    openManager(2);
     QSignalSpy renamed(m_dialog, &ReceiptDialog::receiptRenamed);
-    ModalAnswerer answerer(QStringLiteral("Ok"));
+    // With no box expected, an answerer still stands by so that a wrong box fails instead of hanging.
+    ModalAnswerer answerer(answer.isEmpty() ? QStringLiteral("Ok") : answer);
     QVERIFY(typeOnKeyboard(nameField(), newName));
-    QVERIFY(answerer.answered());
+    QCOMPARE(answerer.answered(), !answer.isEmpty());
     QCOMPARE(answerer.boxTitle(), title);
     QCOMPARE(answerer.boxText(), text);
+    if (answer == QStringLiteral("Нет"))
+        QCOMPARE(answerer.defaultButtonText(), QStringLiteral("Нет"));
     QCOMPARE(renamed.count(), 0);
-    QCOMPARE(nameField()->text(), recipeName(0));
-    QCOMPARE(ReceiptStore::receiptNames(), (QStringList {recipeName(0), recipeName(1)}));
-}
-
-void tst_ReceiptDialog::renameToSameNameInOtherCaseDoesNothing()
-{
-    ReceiptStore::createReceipt(QStringLiteral("Мука"), QString());
-    openManager();
-    QSignalSpy renamed(m_dialog, &ReceiptDialog::receiptRenamed);
-    ModalAnswerer answerer(QStringLiteral("Да"), 200); // answers a box that must not come
-    QVERIFY(typeOnKeyboard(nameField(), QStringLiteral("МУКА")));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        answerer.answered() || !QApplication::activeModalWidget() || QApplication::activeModalWidget() == m_dialog,
-        1000);
-    QVERIFY(!answerer.answered());
-    QCOMPARE(renamed.count(), 0);
-    QCOMPARE(nameField()->text(), QStringLiteral("Мука"));
-    QCOMPARE(ReceiptStore::receiptNames(), QStringList {QStringLiteral("Мука")});
-}
-
-void tst_ReceiptDialog::renameDeclined()
-{
-    makeRecipes(1);
-    openManager();
-    QSignalSpy renamed(m_dialog, &ReceiptDialog::receiptRenamed);
-    ModalAnswerer answerer(QStringLiteral("Нет"));
-    QVERIFY(typeOnKeyboard(nameField(), QStringLiteral("Другой")));
-    QVERIFY(answerer.answered());
-    QCOMPARE(answerer.defaultButtonText(), QStringLiteral("Нет"));
-    QCOMPARE(renamed.count(), 0);
-    QCOMPARE(nameField()->text(), recipeName(0));
-    QCOMPARE(ReceiptStore::receiptNames(), QStringList {recipeName(0)});
+    QCOMPARE(nameField()->text(), recipe(0));
+    QCOMPARE(list()->item(0)->text(), recipe(0) + QLatin1Char('\n'));
+    QCOMPARE(ReceiptStore::receiptNames(), (QStringList {recipe(0), recipe(1)}));
 }
 
 void tst_ReceiptDialog::rename()
 {
-    ReceiptStore::createReceipt(QStringLiteral("b"), QStringLiteral("описание b"));
-    ReceiptStore::createReceipt(QStringLiteral("c"), QString());
-    openManager(QStringLiteral("b"));
+    openManager(3, recipe(0));
     QSignalSpy renamed(m_dialog, &ReceiptDialog::receiptRenamed);
     ModalAnswerer answerer(QStringLiteral("Да"));
-    QVERIFY(typeOnKeyboard(nameField(), QStringLiteral("z")));
+    QVERIFY(typeOnKeyboard(nameField(), QStringLiteral("Я последний")));
     QVERIFY(answerer.answered());
-    QCOMPARE(answerer.boxTitle(), QStringLiteral("Переименовать рецепт"));
-    QCOMPARE(answerer.boxText(), QStringLiteral("Переименовать \"b\" в \"z\""));
-
     QCOMPARE(renamed.count(), 1);
-    QCOMPARE(renamed.first(), (QVariantList {QStringLiteral("b"), QStringLiteral("z")}));
-    QCOMPARE(ReceiptStore::receiptNames(), (QStringList {QStringLiteral("c"), QStringLiteral("z")}));
-    QCOMPARE(listedNames(), (QStringList {QStringLiteral("c\n"), QStringLiteral("z\n")}));
-    QCOMPARE(list()->currentItem()->text(), QStringLiteral("z\n"));
-    QCOMPARE(nameField()->text(), QStringLiteral("z"));
-    QCOMPARE(m_dialog->findChild<QLabel *>(QStringLiteral("currentReceiptNameLabel"))->text(), QStringLiteral("z"));
-    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("z"), emptyText), QStringLiteral("описание b"));
+    QCOMPARE(renamed.first(), (QVariantList {recipe(0), QStringLiteral("Я последний")}));
+    QCOMPARE(ReceiptStore::receiptNames(), (QStringList {recipe(1), recipe(2), QStringLiteral("Я последний")}));
+    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("Я последний"), emptyText), description(0));
+    QCOMPARE(list()->item(2)->text(), QStringLiteral("Я последний\n"));
+    QCOMPARE(list()->currentRow(), 2);
+    QCOMPARE(nameField()->text(), QStringLiteral("Я последний"));
+    QCOMPARE(label()->text(), QStringLiteral("Я последний"));
 
     // Renaming a recipe that is not the current one leaves the label alone.
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->item(0)).center());
+    touchRow(0);
     ModalAnswerer second(QStringLiteral("Да"));
-    QVERIFY(typeOnKeyboard(nameField(), QStringLiteral("a")));
-    QVERIFY(second.answered());
-    QCOMPARE(listedNames(), (QStringList {QStringLiteral("a\n"), QStringLiteral("z\n")}));
-    QCOMPARE(list()->currentRow(), 0);
-    QCOMPARE(m_dialog->findChild<QLabel *>(QStringLiteral("currentReceiptNameLabel"))->text(), QStringLiteral("z"));
-}
-
-void tst_ReceiptDialog::renameRefusedByFileSystemIsSilent()
-{
-    // "B" passes the list test (letter case counts there) but would clash with the file "b.db".
-    ReceiptStore::createReceipt(QStringLiteral("a"), QString());
-    ReceiptStore::createReceipt(QStringLiteral("b"), QString());
-    openManager();
-    QSignalSpy renamed(m_dialog, &ReceiptDialog::receiptRenamed);
-    ModalAnswerer answerer(QStringLiteral("Да"));
-    QVERIFY(typeOnKeyboard(nameField(), QStringLiteral("B")));
-    QVERIFY(answerer.answered());
-    QCOMPARE(renamed.count(), 0);
-    QCOMPARE(listedNames(), (QStringList {QStringLiteral("a\n"), QStringLiteral("b\n")}));
-    QCOMPARE(nameField()->text(), QStringLiteral("a"));
-    QCOMPARE(ReceiptStore::receiptNames(), (QStringList {QStringLiteral("a"), QStringLiteral("b")}));
+    QVERIFY(typeOnKeyboard(nameField(), QStringLiteral("А первый")));
+    QCOMPARE(list()->item(0)->text(), QStringLiteral("А первый\n"));
+    QCOMPARE(label()->text(), QStringLiteral("Я последний"));
 }
 
 void tst_ReceiptDialog::descriptionUpdate()
 {
     ReceiptStore::createReceipt(QStringLiteral("a"), emptyText);
-    ReceiptStore::createReceipt(QStringLiteral("b"), QStringLiteral("старое"));
-    openManager();
-
+    openManager(1);
     // No description yet: the first one is taken without a question.
-    const QString withQuotes = QStringLiteral("Смесь \"Экстра\", д'Артаньян");
-    QVERIFY(typeOnKeyboard(descriptionField(), withQuotes));
-    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("a"), emptyText), withQuotes);
-    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("b"), emptyText), QStringLiteral("старое"));
+    const QString quoted = QStringLiteral("Смесь \"Экстра\", д'Артаньян");
+    QVERIFY(typeOnKeyboard(descriptionField(), quoted));
+    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("a"), emptyText), quoted);
 
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->item(1)).center());
+    touchRow(1);
     ModalAnswerer declined(QStringLiteral("Нет"));
     QVERIFY(typeOnKeyboard(descriptionField(), QStringLiteral("новое")));
     QVERIFY(declined.answered());
-    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("b"), emptyText), QStringLiteral("старое"));
-
+    QCOMPARE(ReceiptStore::readDescription(recipe(0), emptyText), description(0));
     ModalAnswerer accepted(QStringLiteral("Да"));
     QVERIFY(typeOnKeyboard(descriptionField(), QStringLiteral("новое")));
     QVERIFY(accepted.answered());
-    QCOMPARE(accepted.boxText(), QStringLiteral("Изменить описание рецепта"));
-    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("b"), emptyText), QStringLiteral("новое"));
-    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("a"), emptyText), withQuotes);
+    QCOMPARE(ReceiptStore::readDescription(recipe(0), emptyText), QStringLiteral("новое"));
+    QCOMPARE(ReceiptStore::readDescription(QStringLiteral("a"), emptyText), quoted);
 }
 
-void tst_ReceiptDialog::deleteMiddleRecipe()
+void tst_ReceiptDialog::deleteRecipe_data()
 {
-    makeRecipes(3);
-    openManager(recipeName(1));
-    ModalAnswerer answerer(QStringLiteral("Да"));
+    QTest::addColumn<int>("recipes");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("fileGoneBefore");
+    QTest::addColumn<QStringList>("remaining");
+    QTest::addRow("middle recipe") << 3 << QStringLiteral("Да") << false << QStringList {recipe(0), recipe(2)};
+    QTest::addRow("only recipe") << 1 << QStringLiteral("Да") << false << QStringList {};
+    QTest::addRow("file already gone") << 3 << QStringLiteral("Да") << true << QStringList {recipe(0), recipe(2)};
+    QTest::addRow("declined") << 3 << QStringLiteral("Нет") << false << QStringList {recipe(0), recipe(1), recipe(2)};
+}
+
+void tst_ReceiptDialog::deleteRecipe()
+{
+    QFETCH(int, recipes);
+    QFETCH(QString, answer);
+    QFETCH(bool, fileGoneBefore);
+    QFETCH(QStringList, remaining);
+    const int row = recipes / 2;
+    openManager(recipes, recipe(row));
+    if (fileGoneBefore)
+        QFile::remove(ReceiptStore::fullPath(recipe(row)));
+    ModalAnswerer answerer(answer);
     QTest::mouseClick(button("deleteReceiptButton"), Qt::LeftButton);
     QVERIFY(answerer.answered());
     QCOMPARE(answerer.boxTitle(), QStringLiteral("Удаление рецепта"));
-    QCOMPARE(answerer.boxText(), QStringLiteral("Удалить рецепт \"%1\"").arg(recipeName(1)));
+    QCOMPARE(answerer.boxText(), QStringLiteral("Удалить рецепт \"%1\"").arg(recipe(row)));
     QCOMPARE(answerer.defaultButtonText(), QStringLiteral("Нет"));
 
-    QCOMPARE(ReceiptStore::receiptNames(), (QStringList {recipeName(0), recipeName(2)}));
-    QCOMPARE(listedNames(), (QStringList {recipeName(0) + '\n', recipeName(2) + '\n'}));
-    // The recipe now current is shown; the label keeps the deleted name.
-    QVERIFY(list()->currentItem());
-    QCOMPARE(nameField()->text(), list()->currentItem()->text().chopped(1));
-    QCOMPARE(m_dialog->findChild<QLabel *>(QStringLiteral("currentReceiptNameLabel"))->text(), recipeName(1));
-}
-
-void tst_ReceiptDialog::deleteLastRecipe()
-{
-    makeRecipes(1);
-    openManager();
-    ModalAnswerer answerer(QStringLiteral("Да"));
-    QTest::mouseClick(button("deleteReceiptButton"), Qt::LeftButton);
-    QVERIFY(answerer.answered());
-    QCOMPARE(list()->count(), 0);
-    QVERIFY(ReceiptStore::receiptNames().isEmpty());
-    QCOMPARE(nameField()->text(), QString());
-    QVERIFY(!nameField()->isEnabled());
-    QVERIFY(!descriptionField()->isEnabled());
+    QCOMPARE(ReceiptStore::receiptNames(), remaining);
+    QCOMPARE(list()->count(), remaining.size());
+    QCOMPARE(label()->text(), recipe(row));
+    const bool shown = !remaining.isEmpty();
+    QCOMPARE(nameField()->text(), shown ? list()->currentItem()->text().chopped(1) : QString());
+    QCOMPARE(nameField()->isEnabled(), shown);
+    QCOMPARE(descriptionField()->isEnabled(), shown);
     for (const char *name : {"loadReceiptButton", "changeReceiptButton", "deleteReceiptButton"})
-        QVERIFY2(!button(name)->isEnabled(), name);
-}
-
-void tst_ReceiptDialog::deleteDeclinedOrFileAlreadyGone()
-{
-    makeRecipes(2);
-    openManager();
-    ModalAnswerer declined(QStringLiteral("Нет"));
-    QTest::mouseClick(button("deleteReceiptButton"), Qt::LeftButton);
-    QVERIFY(declined.answered());
-    QCOMPARE(list()->count(), 2);
-    QCOMPARE(ReceiptStore::receiptNames().size(), 2);
-
-    QFile::remove(ReceiptStore::fullPath(recipeName(0)));
-    ModalAnswerer accepted(QStringLiteral("Да"));
-    QTest::mouseClick(button("deleteReceiptButton"), Qt::LeftButton);
-    QVERIFY(accepted.answered());
-    QCOMPARE(listedNames(), QStringList {recipeName(1) + '\n'});
-    QCOMPARE(ReceiptStore::receiptNames(), QStringList {recipeName(1)});
+        QVERIFY2(button(name)->isEnabled() == shown, name);
 }
 
 void tst_ReceiptDialog::handOverToHost_data()
 {
     QTest::addColumn<bool>("load");
-    QTest::addColumn<bool>("success");
-    QTest::addRow("loaded") << true << true;
-    QTest::addRow("not loaded") << true << false;
-    QTest::addRow("rewritten") << false << true;
-    QTest::addRow("not rewritten") << false << false;
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("hostAnswer"); // 1 success, 0 failure, -1 not asked
+    QTest::addRow("loaded") << true << QStringLiteral("Да") << 1;
+    QTest::addRow("not loaded") << true << QStringLiteral("Да") << 0;
+    QTest::addRow("load declined") << true << QStringLiteral("Нет") << -1;
+    QTest::addRow("rewritten") << false << QStringLiteral("Да") << 1;
+    QTest::addRow("not rewritten") << false << QStringLiteral("Да") << 0;
+    QTest::addRow("rewrite declined") << false << QStringLiteral("Нет") << -1;
 }
 
 void tst_ReceiptDialog::handOverToHost()
 {
     QFETCH(bool, load);
-    QFETCH(bool, success);
-    makeRecipes(3);
-    openManager(recipeName(0));
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->item(2)).center());
+    QFETCH(QString, answer);
+    QFETCH(int, hostAnswer);
+    openManager(3, recipe(0));
+    touchRow(2);
     QSignalSpy loadAsked(m_dialog, &ReceiptDialog::receiptCanBeLoaded);
     QSignalSpy rewriteAsked(m_dialog, &ReceiptDialog::receiptCanBeRewrited);
     QSignalSpy loaded(m_dialog, &ReceiptDialog::receiptLoaded);
     QSignalSpy rewritten(m_dialog, &ReceiptDialog::receiptRewrited);
+    const QList<QPushButton *> commands {button("createReceiptButton"), button("closeButton"),
+        button("loadReceiptButton"), button("changeReceiptButton"), button("deleteReceiptButton")};
 
-    ModalAnswerer answerer(QStringLiteral("Да"));
+    ModalAnswerer answerer(answer);
     QTest::mouseClick(button(load ? "loadReceiptButton" : "changeReceiptButton"), Qt::LeftButton);
     QVERIFY(answerer.answered());
     QCOMPARE(answerer.boxTitle(), load ? QStringLiteral("Загрузка рецепта") : QStringLiteral("Изменение рецепта"));
     QCOMPARE(answerer.boxText(),
         (load ? QStringLiteral("Загрузить рецепт \"%1\"") : QStringLiteral("Перезаписать рецепт \"%1\""))
-            .arg(recipeName(2)));
+            .arg(recipe(2)));
     QCOMPARE(answerer.defaultButtonText(), QStringLiteral("Нет"));
+    QSignalSpy &asked = load ? loadAsked : rewriteAsked;
+    QCOMPARE(loadAsked.count() + rewriteAsked.count(), hostAnswer < 0 ? 0 : 1);
+    for (QPushButton *command : commands)
+        QCOMPARE(command->isEnabled(), hostAnswer < 0); // only the host's answer ends the wait
+    if (hostAnswer < 0)
+        return;
+    QCOMPARE(asked.first().first().toString(), ReceiptStore::storePath() + recipe(2) + QStringLiteral(".db"));
 
-    const QString path = ReceiptStore::storePath() + recipeName(2) + QStringLiteral(".db");
-    QCOMPARE((load ? loadAsked : rewriteAsked).count(), 1);
-    QCOMPARE((load ? loadAsked : rewriteAsked).first().first().toString(), path);
-    QCOMPARE((load ? rewriteAsked : loadAsked).count(), 0);
-    // Waiting for the host: only its answer ends the wait.
-    for (const char *name :
-        {"createReceiptButton", "closeButton", "loadReceiptButton", "changeReceiptButton", "deleteReceiptButton"})
-        QVERIFY2(!button(name)->isEnabled(), name);
-    QVERIFY(m_dialog->isVisible());
-
-    if (load && success)
-        m_dialog->receiptWasLoaded();
-    else if (load)
-        m_dialog->receiptWasNotLoaded();
-    else if (success)
-        m_dialog->receiptWasRewrited();
+    if (load)
+        hostAnswer ? m_dialog->receiptWasLoaded() : m_dialog->receiptWasNotLoaded();
     else
-        m_dialog->receiptWasNotRewrited();
-
-    for (const char *name :
-        {"createReceiptButton", "closeButton", "loadReceiptButton", "changeReceiptButton", "deleteReceiptButton"})
-        QVERIFY2(button(name)->isEnabled(), name);
+        hostAnswer ? m_dialog->receiptWasRewrited() : m_dialog->receiptWasNotRewrited();
+    for (QPushButton *command : commands)
+        QVERIFY(command->isEnabled());
     QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(list()->currentRow(), -1);
-    QCOMPARE(loaded.count(), load && success ? 1 : 0);
-    QCOMPARE(rewritten.count(), !load && success ? 1 : 0);
-    if (success)
-        QCOMPARE((load ? loaded : rewritten).first().first().toString(), recipeName(2));
-    QCOMPARE(m_dialog->findChild<QLabel *>(QStringLiteral("currentReceiptNameLabel"))->text(),
-        load ? recipeName(2) : recipeName(0));
-}
-
-void tst_ReceiptDialog::handOverDeclined()
-{
-    makeRecipes(1);
-    openManager();
-    QSignalSpy loadAsked(m_dialog, &ReceiptDialog::receiptCanBeLoaded);
-    QSignalSpy rewriteAsked(m_dialog, &ReceiptDialog::receiptCanBeRewrited);
-    for (const char *name : {"loadReceiptButton", "changeReceiptButton"}) {
-        ModalAnswerer answerer(QStringLiteral("Нет"));
-        QTest::mouseClick(button(name), Qt::LeftButton);
-        QVERIFY(answerer.answered());
-        QVERIFY(button(name)->isEnabled());
-    }
-    QCOMPARE(loadAsked.count() + rewriteAsked.count(), 0);
-    QVERIFY(m_dialog->isVisible());
+    QCOMPARE(loaded.count(), load ? hostAnswer : 0);
+    QCOMPARE(rewritten.count(), load ? 0 : hostAnswer);
+    if (hostAnswer)
+        QCOMPARE((load ? loaded : rewritten).first().first().toString(), recipe(2));
+    QCOMPARE(label()->text(), load ? recipe(2) : recipe(0));
 }
 
 void tst_ReceiptDialog::enablingSlots()
 {
-    makeRecipes(2);
-    openManager();
+    openManager(2);
     m_dialog->desableLoadReceiptButton();
-    QVERIFY(!button("loadReceiptButton")->isEnabled());
-    QVERIFY(button("createReceiptButton")->isEnabled());
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->item(1)).center());
+    touchRow(1);
     QVERIFY(!button("loadReceiptButton")->isEnabled());
     QVERIFY(button("changeReceiptButton")->isEnabled());
+    QVERIFY(button("createReceiptButton")->isEnabled());
 
     m_dialog->desableChangeLoadReceiptButtons();
+    touchRow(0);
     for (const char *name : {"loadReceiptButton", "changeReceiptButton", "createReceiptButton"})
         QVERIFY2(!button(name)->isEnabled(), name);
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->item(0)).center());
-    QVERIFY(!button("loadReceiptButton")->isEnabled());
-    QVERIFY(!button("changeReceiptButton")->isEnabled());
     QVERIFY(button("deleteReceiptButton")->isEnabled());
 
     m_dialog->enableChangeLoadReceiptButtons();
@@ -617,13 +456,11 @@ void tst_ReceiptDialog::enablingSlots()
     m_dialog->enableChangeLoadReceiptButtons();
     QVERIFY(button("createReceiptButton")->isEnabled());
     QVERIFY(!button("loadReceiptButton")->isEnabled());
-    QVERIFY(!button("changeReceiptButton")->isEnabled());
 }
 
 void tst_ReceiptDialog::closeButton()
 {
-    makeRecipes(30);
-    openManager(recipeName(25));
+    openManager(30, recipe(25));
     QTRY_VERIFY(button("upButton")->isEnabled());
     QTest::mouseClick(button("closeButton"), Qt::LeftButton);
     QVERIFY(!m_dialog->isVisible());
