@@ -4,7 +4,8 @@
 
 #include <cstdio>
 
-D415_Fendrix::D415_Fendrix(QWidget *parent) : QWidget(parent)
+D415_Fendrix::D415_Fendrix(QWidget *parent)
+    : QWidget(parent)
 {
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     setFixedSize(895, 245);
