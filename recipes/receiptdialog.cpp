@@ -128,6 +128,8 @@ void ReceiptDialog::createReceiptsStoreDir()
 
 void ReceiptDialog::showCreateReceiptDialog()
 {
+    if (isVisible())
+        m_saveDialog->move(geometry().center() - m_saveDialog->rect().center());
     m_saveDialog->show();
 }
 
