@@ -1,0 +1,141 @@
+#include "savereceiptdialog.h"
+#include "ui_savereceiptdialog.h"
+
+#include "descriptionscroller.h"
+#include "receiptmessages.h"
+#include "receiptstore.h"
+#include "recipeslog.h"
+
+#include <QMessageBox>
+#include <QScrollBar>
+
+#include <cstdio>
+
+SaveReceiptDialog::SaveReceiptDialog(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , m_ui(std::make_unique<Ui::saveReceiptDialogForm>())
+{
+    m_ui->setupUi(this);
+    setFixedSize(size());
+    setModal(true);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    m_ui->descriptionTextEdit->setPlainText(TextEditEmbedded::emptyDescriptionText());
+    createWarningBox();
+    m_descriptionScroller
+        = new DescriptionScroller(m_ui->descriptionTextEdit, m_ui->upDescrButton, m_ui->downDescrButton, this);
+    makeConnections();
+}
+
+SaveReceiptDialog::~SaveReceiptDialog()
+{
+    std::fputs("~SaveReceiptDialog()\n", stderr);
+}
+
+void SaveReceiptDialog::createWarningBox()
+{
+    m_warningBox = new QMessageBox(this);
+    m_warningBox->setIcon(QMessageBox::Warning);
+    m_warningBox->setTextFormat(Qt::RichText);
+    m_warningBox->setFont(font());
+    m_warningBox->addButton(QStringLiteral("Ok"), QMessageBox::YesRole);
+}
+
+void SaveReceiptDialog::makeConnections()
+{
+    connectChecked(m_ui->cancelButton, SIGNAL(clicked()), this, SLOT(cancelCreation()));
+    connectChecked(m_ui->saveButton, SIGNAL(clicked()), this, SLOT(saveReceipt()));
+    connectChecked(m_ui->descriptionTextEdit->verticalScrollBar(), SIGNAL(rangeChanged(int, int)), this,
+        SLOT(enableDescrScrollButtons(int, int)));
+    connectChecked(m_ui->upDescrButton, SIGNAL(pressed()), this, SLOT(upDescrButtonPressed()));
+    connectChecked(m_ui->upDescrButton, SIGNAL(released()), this, SLOT(upDescrButtonReleased()));
+    connectChecked(m_ui->downDescrButton, SIGNAL(pressed()), this, SLOT(downDescrButtonPressed()));
+    connectChecked(m_ui->downDescrButton, SIGNAL(released()), this, SLOT(downDescrButtonReleased()));
+    connectChecked(m_ui->receiptNamelineEdit, SIGNAL(textEdited(const QString &)), this, SLOT(setReceiptname(QString)));
+}
+
+void SaveReceiptDialog::setReceiptname(QString name)
+{
+    m_ui->receiptNamelineEdit->setText(name);
+}
+
+void SaveReceiptDialog::warn(const QString &text)
+{
+    m_warningBox->setWindowTitle(QStringLiteral("Рецепт"));
+    m_warningBox->setText(text);
+    m_warningBox->exec();
+}
+
+void SaveReceiptDialog::saveReceipt()
+{
+    m_pendingName = m_ui->receiptNamelineEdit->text();
+    if (m_pendingName.isEmpty()) {
+        warn(ReceiptMessages::emptyName());
+        return;
+    }
+    if (ReceiptStore::fileExists(m_pendingName)) {
+        warn(ReceiptMessages::nameExists(m_pendingName));
+        return;
+    }
+    if (ReceiptStore::hasForbiddenCharacter(m_pendingName)) {
+        warn(ReceiptMessages::forbiddenCharacters());
+        return;
+    }
+    ReceiptStore::createReceipt(m_pendingName, m_ui->descriptionTextEdit->toPlainText());
+    // Only the host's answer, receiptWasSaved(), releases the dialog.
+    m_ui->saveButton->setEnabled(false);
+    m_ui->cancelButton->setEnabled(false);
+    emit receiptCanBeSaved(ReceiptStore::fullPath(m_pendingName));
+}
+
+void SaveReceiptDialog::receiptWasSaved()
+{
+    m_ui->saveButton->setEnabled(true);
+    m_ui->cancelButton->setEnabled(true);
+    emit receiptSaved(m_pendingName);
+    resetForm();
+    hide();
+}
+
+void SaveReceiptDialog::cancelCreation()
+{
+    resetForm();
+    hide();
+}
+
+void SaveReceiptDialog::resetForm()
+{
+    m_ui->receiptNamelineEdit->clear();
+    m_ui->descriptionTextEdit->setPlainText(TextEditEmbedded::emptyDescriptionText());
+}
+
+void SaveReceiptDialog::hideEvent(QHideEvent *event)
+{
+    m_descriptionScroller->released();
+    QDialog::hideEvent(event);
+}
+
+void SaveReceiptDialog::enableDescrScrollButtons(int minimum, int maximum)
+{
+    m_descriptionScroller->rangeChanged(minimum, maximum);
+}
+
+void SaveReceiptDialog::upDescrButtonPressed()
+{
+    m_descriptionScroller->upPressed();
+}
+
+void SaveReceiptDialog::upDescrButtonReleased()
+{
+    m_descriptionScroller->released();
+}
+
+void SaveReceiptDialog::downDescrButtonPressed()
+{
+    m_descriptionScroller->downPressed();
+}
+
+void SaveReceiptDialog::downDescrButtonReleased()
+{
+    m_descriptionScroller->released();
+}
