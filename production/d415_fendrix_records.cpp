@@ -164,9 +164,7 @@ void D415_Fendrix::restoreLastSession()
     // Copied: the events processed below may run statements of their own.
     const QList<QByteArray> cells = resultValues;
     const int columns = resultColumns;
-    const int rows = resultRows;
-    if (columns < TaskColumns)
-        return;
+    const int rows = columns < TaskColumns ? 0 : resultRows;
     for (int row = 0; row < rows; ++row) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         auto cell = [&](int column) { return QString::fromUtf8(cells.value(row * columns + column)); };
@@ -194,6 +192,10 @@ void D415_Fendrix::restoreLastSession()
         doser.idle = false;
         setDeviceActive0(true);
     }
+    // A batch without a task of this doser (the station stopped between the batch row and the task row)
+    // must not leave the doser switched off: the station would never talk to it again.
+    if (!d415[0]->isDeviceActive())
+        setDeviceActive0(true);
     batchRunning = true;
     stopButtonActions();
 }

@@ -9,7 +9,9 @@
 
 int TerminationWatcher::s_pipe[2] = {-1, -1};
 
-TerminationWatcher::TerminationWatcher(QWidget *window) : QObject(window), m_window(window)
+TerminationWatcher::TerminationWatcher(QWidget *window)
+    : QObject(window)
+    , m_window(window)
 {
     if (s_pipe[0] < 0 && pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;

@@ -4,8 +4,6 @@
 
 #include <QtTest>
 
-
-
 class tst_SqliteQuery : public QObject
 {
     Q_OBJECT
@@ -86,8 +84,8 @@ void tst_SqliteQuery::valueListIsRowMajor()
     query.runQuery(QStringLiteral("SELECT productName, idProduct FROM product"));
     QCOMPARE(query.columns(), 2);
     QCOMPARE(query.rows(), 2);
-    QCOMPARE(query.values(), (QList<QByteArray>{"Сахар", "1", "Мука", "2"}));
-    QCOMPARE(query.names(), (QList<QByteArray>{"productName", "idProduct"}));
+    QCOMPARE(query.values(), (QList<QByteArray> {"Сахар", "1", "Мука", "2"}));
+    QCOMPARE(query.names(), (QList<QByteArray> {"productName", "idProduct"}));
     QCOMPARE(query.cell(1, 0), QStringLiteral("Мука"));
     QCOMPARE(query.cell(2, 0), QString());
 }
@@ -98,7 +96,7 @@ void tst_SqliteQuery::nullCellIsEmptyText()
     query.open(QStringLiteral("data.db"));
     query.runQuery(QStringLiteral("SELECT NULL, 'a'"));
     QCOMPARE(query.rows(), 1);
-    QCOMPARE(query.values(), (QList<QByteArray>{QByteArray(), "a"}));
+    QCOMPARE(query.values(), (QList<QByteArray> {QByteArray(), "a"}));
     QCOMPARE(query.cell(0, 0), QString());
 }
 
@@ -138,8 +136,8 @@ void tst_SqliteQuery::literalKeepsTextIntact()
     query.runQuery(QStringLiteral("INSERT INTO product VALUES (NULL, 'other');"));
     query.runQuery(QStringLiteral("INSERT INTO product (idProduct, productName) values (NULL, %1);")
                        .arg(SqliteQuery::literal(text)));
-    query.runQuery(QStringLiteral("SELECT productName FROM product WHERE productName = %1")
-                       .arg(SqliteQuery::literal(text)));
+    query.runQuery(
+        QStringLiteral("SELECT productName FROM product WHERE productName = %1").arg(SqliteQuery::literal(text)));
     QCOMPARE(query.rows(), 1);
     QCOMPARE(query.cell(0, 0), text);
     query.runQuery(QStringLiteral("SELECT count(*) FROM product"));
