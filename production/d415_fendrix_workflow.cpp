@@ -373,7 +373,9 @@ void D415_Fendrix::enableControlElementsWhenStopAction()
 {
     ui->startButton->setEnabled(true);
     ui->stopButton->setEnabled(false);
-    ui->continueButton->setEnabled(batchRunning || continueMode);
+    // A doser in fault asks to stop with every reply, and a lost line asks once more: a batch that is
+    // already stopped stays resumable.
+    ui->continueButton->setEnabled(batchRunning || continueMode || ui->continueButton->isEnabled());
     ui->groupBox_2->setEnabled(true);
     ui->rs232SettingsButton->setEnabled(true);
     disableD415Containers(false);
