@@ -4,6 +4,7 @@
 //
 //     bench_polling [seconds per phase, 30 by default]
 #include "d415_fendrix.h"
+#include "serialport.h"
 #include "simulatorprocess.h"
 #include "testworkdir.h"
 
@@ -73,6 +74,7 @@ int main(int argc, char *argv[])
 
     TestWorkDir dir;
     QDir().mkdir(QStringLiteral("ports"));
+    SerialPort::setSystemPortsListed(false);
     SimulatorProcess sim;
     if (!sim.start()) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.lastError()));

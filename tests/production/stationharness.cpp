@@ -3,6 +3,7 @@
 #include "d415_fendrix.h"
 #include "lineeditembedded.h"
 #include "modalanswerer.h"
+#include "serialport.h"
 #include "simulatorprocess.h"
 #include "sqlitequery.h"
 #include "testworkdir.h"
@@ -54,6 +55,8 @@ StationHarness::StationHarness()
     : m_dir(new TestWorkDir)
     , m_log(new LogTail)
 {
+    // The station lists only ports/ (the simulator's link): never the machine's own serial devices.
+    SerialPort::setSystemPortsListed(false);
     QDir().mkdir(QStringLiteral("ports"));
 }
 
