@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
     std::printf("  batch time              %.2f s\n", seconds);
     std::printf("  time per dose           %.0f ms\n", seconds * 1000.0 / fills);
     std::printf("  cycle ticks per dose    %.2f (one tick = 160 ms, two lifetime-counter requests)\n",
-                double(counterReads) / fills);
+        double(counterReads) / fills);
     std::printf("  requests per dose       %.2f (%d in all)\n", double(requests) / fills, requests);
     std::printf("  floor of the design     320 ms per dose: a fill on one tick, the changed counter and the\n"
                 "                          discharge on the next, the next fill on the tick after it\n");

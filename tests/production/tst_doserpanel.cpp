@@ -22,6 +22,7 @@ private slots:
     void targetWeight_data();
     void targetWeight();
     void toleranceGoesToTheDoser();
+    void closingStopsTheDoser();
 
 private:
     QColor stateColour() const;
@@ -176,6 +177,20 @@ void tst_DoserPanel::toleranceGoesToTheDoser()
     QVERIFY(m_station->requests().contains(QStringLiteral("11/0")));
     QVERIFY(m_station->typeInto("doseFaultMinusD415_11", QStringLiteral("0.75")));
     QTRY_COMPARE_WITH_TIMEOUT(m_station->edit("doseFaultMinusD415_11")->text(), QStringLiteral("0.75"), 3000);
+}
+
+void tst_DoserPanel::closingStopsTheDoser()
+{
+    QVERIFY(m_station->startSimulator());
+    m_station->startStation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_station->label("stateD415_11")->text(), QStringLiteral("ОСТАНОВ"), 5000);
+    const qsizetype mark = m_station->log().mark();
+    m_station->closeStation();
+    // The stop-work command reaches the doser although the window and its link are gone right after.
+    QTRY_COMPARE_WITH_TIMEOUT(m_station->requests().last(), QStringLiteral("26/0"), 3000);
+    const QByteArray log = m_station->log().since(mark);
+    QVERIFY(log.contains("APPLICATION IS CLOSED, ALL WORKS ARE STOPPED\n"));
+    QVERIFY(log.indexOf("APPLICATION IS CLOSED") < log.indexOf("~D415_Fendrix()\n"));
 }
 
 QTEST_MAIN(tst_DoserPanel)
