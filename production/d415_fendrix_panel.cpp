@@ -1,12 +1,10 @@
 // The doser panel: what the doser reports, the 190 ms polling and the 500 ms probing, connection loss and
-// return, the target weight and tolerances, and the dialogs opened from the panel.
+// return, the switching of the doser, the target weight and tolerances.
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
 #include "d415device.h"
-#include "d415link.h"
 #include "d415settings.h"
-#include "rs232settings.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -141,11 +139,6 @@ void D415_Fendrix::refreshContainerTitle(int position)
     if (QGroupBox *box = findContainer(position))
         box->setTitle(
             QStringLiteral("Дозатор %1 - %2").arg(d415[position]->getDeviceID()).arg(d415[position]->productName()));
-}
-
-void D415_Fendrix::centreOnWindow(QWidget *dialog) const
-{
-    dialog->move(x() + width() / 2 - dialog->width() / 2, y() + height() / 2 - dialog->height() / 2);
 }
 
 void D415_Fendrix::pause(int ms)
@@ -407,94 +400,6 @@ void D415_Fendrix::setDeviceActive0(bool on)
         done->setText(QStringLiteral("0"));
     if (QLabel *state = getLabel(0, StateCode))
         state->clear();
-}
-
-void D415_Fendrix::changeD415Product(int position, const QString &name)
-{
-    if (position < 0 || position >= DoserCount)
-        return;
-    d415[position]->setProductName(name);
-    refreshContainerTitle(position);
-}
-
-void D415_Fendrix::checkD415Connection(int number)
-{
-    d415SettingsDialog->clearFields();
-    d415[0]->setDeviceID(number);
-    refreshContainerTitle(0);
-    deviceConnectionTest(0);
-}
-
-void D415_Fendrix::startTestMode()
-{
-    d415[0]->startTestMode();
-}
-
-void D415_Fendrix::stopTestMode()
-{
-    d415[0]->stopTestMode();
-}
-
-void D415_Fendrix::getProductsNames()
-{
-    runQuery(QStringLiteral("SELECT productName FROM product"));
-    const QList<QByteArray> names = resultValues;
-    const int columns = resultColumns;
-    d415SettingsDialog->dellAllProductTypes();
-    if (columns == 0)
-        return;
-    for (const QByteArray &name : names)
-        d415SettingsDialog->addProductType(QString::fromUtf8(name));
-}
-
-void D415_Fendrix::showD415Settings()
-{
-    d415SettingsDialog->clearFields();
-    deviceConnectionTest(0);
-    getProductsNames();
-    d415SettingsDialog->selectProductType(d415[0]->productName());
-    centreOnWindow(d415SettingsDialog);
-    d415SettingsDialog->show();
-}
-
-void D415_Fendrix::showRs232Settings()
-{
-    centreOnWindow(rs232SettingsDialog);
-    rs232SettingsDialog->show();
-}
-
-void D415_Fendrix::showStat()
-{
-    centreOnWindow(&product);
-    product.newProductName->clear();
-    product.show();
-}
-
-void D415_Fendrix::showStat2()
-{
-    stat.reloadDates();
-    centreOnWindow(&stat);
-    stat.show();
-}
-
-void D415_Fendrix::openCOMPort(const QString &name)
-{
-    if (name.isEmpty()) {
-        for (int position = 0; position < DoserCount; ++position)
-            showState(position, NoConnection);
-        return;
-    }
-    link->openPort(name);
-    link->setReplyTimeout(150);
-    if (link->isPortOpen())
-        setCOMPortRate(rs232SettingsDialog->getCurrentCOMPortRate());
-    else
-        showState(0, NoConnection);
-}
-
-void D415_Fendrix::setCOMPortRate(const QString &text)
-{
-    link->setBaudRate(text.toInt(nullptr, 10));
 }
 
 void D415_Fendrix::disableD415Containers(bool disable)
