@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
     // Qt's own buttons and the file dialog speak Russian like the rest of the station.
     QTranslator qtTranslator;
     if (qtTranslator.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         application.installTranslator(&qtTranslator);
 
     int exitCode = 0;

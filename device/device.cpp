@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-Device::Device() : QObject(nullptr) { }
+Device::Device()
+    : QObject(nullptr)
+{ }
 
 Device::~Device()
 {

@@ -44,7 +44,8 @@ QByteArray tst_Startup::runUntilClosed()
         return QByteArray("could not start");
     QByteArray log;
     QDeadlineTimer deadline(20000);
-    while (!log.contains("All butches are finished") && !deadline.hasExpired() && program.state() == QProcess::Running) {
+    while (
+        !log.contains("All butches are finished") && !deadline.hasExpired() && program.state() == QProcess::Running) {
         program.waitForReadyRead(100);
         log += program.readAllStandardError();
     }
@@ -66,7 +67,7 @@ void tst_Startup::firstStartCreatesTablesAndClosesInOrder()
     SqliteQuery query;
     QVERIFY(query.open(QStringLiteral("data.db")));
     query.runQuery(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"));
-    QCOMPARE(query.values(), (QList<QByteArray>{"admin", "butch", "product", "task"}));
+    QCOMPARE(query.values(), (QList<QByteArray> {"admin", "butch", "product", "task"}));
 }
 
 void tst_Startup::secondStartKeepsRows()
@@ -82,7 +83,7 @@ void tst_Startup::secondStartKeepsRows()
     SqliteQuery query;
     query.open(QStringLiteral("data.db"));
     query.runQuery(QStringLiteral("SELECT productName FROM product"));
-    QCOMPARE(query.values(), (QList<QByteArray>{"Сахар"}));
+    QCOMPARE(query.values(), (QList<QByteArray> {"Сахар"}));
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

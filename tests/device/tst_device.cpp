@@ -42,7 +42,7 @@ void tst_Device::slotsAreInvokableByName()
     QCOMPARE(id, 30);
     const QMetaObject *meta = device.metaObject();
     const QStringList expected = {"getDeviceID()", "setDeviceID(int)", "isDeviceActive()", "setDeviceActive(bool)",
-                                  "isDeviceNeedToBeChecked()", "setDeviceNeedToBeChecked(bool)"};
+        "isDeviceNeedToBeChecked()", "setDeviceNeedToBeChecked(bool)"};
     QStringList own;
     for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
         own << QString::fromLatin1(meta->method(i).methodSignature());

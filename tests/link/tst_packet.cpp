@@ -82,8 +82,10 @@ void tst_Packet::toWire_data()
     QTest::addColumn<int>("decimals");
     QTest::addColumn<QByteArray>("frame");
     QTest::addRow("net weight to 30") << 30 << 0 << 0 << -1.0 << 0 << QByteArray::fromHex("9E000000000000000000004B");
-    QTest::addRow("dose 12.5 to 1") << 1 << 8 << 1 << 12.5 << 1 << QByteArray::fromHex("81 00 08 01 00 00 7D 00 00 01 00 2A");
-    QTest::addRow("dose 20.0 folds bit 7") << 1 << 8 << 1 << 20.0 << 1 << QByteArray::fromHex("81 00 08 01 00 00 48 00 00 01 08 6D");
+    QTest::addRow("dose 12.5 to 1") << 1 << 8 << 1 << 12.5 << 1
+                                    << QByteArray::fromHex("81 00 08 01 00 00 7D 00 00 01 00 2A");
+    QTest::addRow("dose 20.0 folds bit 7")
+        << 1 << 8 << 1 << 20.0 << 1 << QByteArray::fromHex("81 00 08 01 00 00 48 00 00 01 08 6D");
 }
 
 void tst_Packet::toWire()

@@ -12,7 +12,8 @@ constexpr int PollMs = 10;
 }
 
 ModalAnswerer::ModalAnswerer(const QString &buttonText, int timeoutMs)
-    : m_buttonText(buttonText), m_remainingMs(timeoutMs)
+    : m_buttonText(buttonText)
+    , m_remainingMs(timeoutMs)
 {
     QTimer::singleShot(0, this, &ModalAnswerer::poll);
 }

@@ -3,7 +3,8 @@
 #include <QDir>
 #include <QStandardPaths>
 
-TestWorkDir::TestWorkDir() : m_previousDir(QDir::currentPath())
+TestWorkDir::TestWorkDir()
+    : m_previousDir(QDir::currentPath())
 {
     QDir(m_dir.path()).mkpath(QStringLiteral("config"));
     QDir(m_dir.path()).mkpath(QStringLiteral("data"));
