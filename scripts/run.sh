@@ -22,15 +22,22 @@ mkdir -p "$work/ports"
 cd "$work"
 
 sim_pid=""
+station_pid=""
 stop_simulator() {
     if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
         kill -TERM "$sim_pid" 2>/dev/null || true
         wait "$sim_pid" 2>/dev/null || true
     fi
 }
+# A signal to this script closes the workstation the orderly way (its stop-work command still reaches
+# the doser), and the simulator ends after it.
+close_station() {
+    if [ -n "$station_pid" ] && kill -0 "$station_pid" 2>/dev/null; then
+        kill -TERM "$station_pid" 2>/dev/null || true
+    fi
+}
 trap stop_simulator EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap close_station INT TERM HUP
 
 if [ "${NO_SIMULATOR:-0}" != 1 ]; then
     # The simulator's conversation goes to a file; the station's own log stays on this terminal.
@@ -52,9 +59,16 @@ if [ "${NO_SIMULATOR:-0}" != 1 ]; then
     echo "Doser simulator on $work/ports/d415 (doser 30); its conversation: $work/simulator.log"
 fi
 
+"$build/app/d415-workstation" "$@" &
+station_pid=$!
 status=0
-"$build/app/d415-workstation" "$@" || status=$?
-if [ "$status" -ne 0 ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+wait "$station_pid" || status=$?
+# A signal ends the wait early; the station is closing then, and its own status is waited for.
+while kill -0 "$station_pid" 2>/dev/null; do
+    status=0
+    wait "$station_pid" || status=$?
+done
+if [ "$status" -ne 0 ] && [ "$status" -lt 128 ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "The workstation ended with status $status. If it could not open the display" \
         "(${DISPLAY:-${WAYLAND_DISPLAY:-}}), check that the screen is on and that this user may use it." >&2
 fi
