@@ -1,6 +1,15 @@
 #include "d415_fendrix.h"
+#include "ui_d415_fendrix.h"
+
+#include "d415device.h"
+#include "d415link.h"
+#include "d415settings.h"
+#include "rs232settings.h"
+#include "serialport.h"
 
 #include <QCloseEvent>
+#include <QMessageBox>
+#include <QPushButton>
 
 #include <cstdio>
 
@@ -10,14 +19,153 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     setFixedSize(895, 245);
     move(300, 300);
-    setWindowTitle(QStringLiteral("Рабочее место дозатора D415 — служба поддержки КЭСТУ"));
+
+    link = new D415Link(QString());
+    for (int position = 0; position < DoserCount; ++position) {
+        d415[position] = new D415Device(link);
+        d415[position]->setDeviceID(position + 1);
+        onDeviceArray.append(position);
+    }
+    // The station's doser answers at address 30 unless the doser settings name another.
+    d415[0]->setDeviceID(30);
 
     openDatabase();
+    ui = new Ui::D415_FendrixForm;
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("Рабочее место дозатора D415 — служба поддержки КЭСТУ"));
+    buildMessageBoxes();
+
+    rs232SettingsDialog = new rs232Settings();
+    rs232SettingsDialog->hide();
+    rs232SettingsDialog->addComPorts(availablePorts());
+    d415SettingsDialog = new d415Settings();
+    d415SettingsDialog->hide();
+
+    getProductsNames();
+    openCOMPort(rs232SettingsDialog->getCurrentCOMPort());
+
+    connectDialogs();
+    // The stored doser number reaches checkD415Connection() through d415IdChanged.
+    d415SettingsDialog->restoreDoserNumber();
+    connectPanel();
+    for (int position = 0; position < DoserCount; ++position)
+        connectDoser(position);
+
+    probeTimer.start(500);
+    pollTimer.start(190);
 }
 
 D415_Fendrix::~D415_Fendrix()
 {
     std::fputs("~D415_Fendrix()\n", stderr);
+    pollTimer.stop();
+    probeTimer.stop();
+    doseCycleTimer.stop();
+    for (D415Device *device : d415)
+        delete device;
+    delete questionBox;
+    delete infoBox;
+    delete rs232SettingsDialog;
+    delete d415SettingsDialog;
+    delete link;
+    delete ui;
+}
+
+void D415_Fendrix::buildMessageBoxes()
+{
+    questionBox = new QMessageBox(this);
+    questionBox->setFont(font());
+    questionBox->setIcon(QMessageBox::Question);
+    QPushButton *no = questionBox->addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+    questionYesButton = questionBox->addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+    questionBox->setDefaultButton(no);
+    // The answer is taken from the click itself: a box hidden by a connection loss counts as "Нет".
+    connect(
+        questionBox, &QMessageBox::buttonClicked, this, [this](QAbstractButton *button) { questionAnswer = button; });
+
+    infoBox = new QMessageBox(this);
+    infoBox->setFont(font());
+    infoBox->setTextFormat(Qt::RichText);
+    infoBox->setIcon(QMessageBox::Warning);
+    infoBox->addButton(QStringLiteral("Ok"), QMessageBox::YesRole);
+}
+
+D415_Fendrix::Answer D415_Fendrix::askAnswer(const QString &text)
+{
+    questionBox->setWindowTitle(QStringLiteral("Сообщение"));
+    questionBox->setText(text);
+    questionAnswer = nullptr;
+    questionBox->exec();
+    const QAbstractButton *clicked = questionAnswer;
+    questionAnswer = nullptr;
+    if (!clicked)
+        return Answer::Dismissed;
+    return clicked == questionYesButton ? Answer::Yes : Answer::No;
+}
+
+void D415_Fendrix::inform(const QString &text)
+{
+    infoBox->setWindowTitle(QStringLiteral("Сообщение"));
+    infoBox->setText(text);
+    infoBox->exec();
+}
+
+void D415_Fendrix::connectDialogs()
+{
+    connect(ui->rs232SettingsButton, &QPushButton::clicked, this, &D415_Fendrix::showRs232Settings);
+    connect(ui->d415SettingsButton, &QPushButton::clicked, this, &D415_Fendrix::showD415Settings);
+    connect(rs232SettingsDialog, &rs232Settings::comPortChanged, this, &D415_Fendrix::openCOMPort);
+    connect(rs232SettingsDialog, &rs232Settings::rateChanged, this, &D415_Fendrix::setCOMPortRate);
+    connect(d415SettingsDialog, &d415Settings::d415ProductChanged, this, &D415_Fendrix::changeD415Product);
+    connect(d415SettingsDialog, &d415Settings::d415IdChanged, this, &D415_Fendrix::checkD415Connection);
+    connect(d415SettingsDialog, &d415Settings::startTestModeClicked, this, &D415_Fendrix::startTestMode);
+    connect(d415SettingsDialog, &d415Settings::stopTestModeClicked, this, &D415_Fendrix::stopTestMode);
+}
+
+void D415_Fendrix::connectPanel()
+{
+    connect(ui->containerD415_11, &QGroupBox::clicked, this, &D415_Fendrix::setDeviceActive0);
+    connect(ui->productWeightD415_11, &LineEditEmbedded::textHasEntered, this, &D415_Fendrix::setWeight);
+    connect(ui->doseFaultMinusD415_11, &LineEditEmbedded::textHasEntered, this, &D415_Fendrix::setDoseFaultMinus);
+    connect(ui->doseFaultPlusD415_11, &LineEditEmbedded::textHasEntered, this, &D415_Fendrix::setDoseFaultPlus);
+    connect(ui->statButton, &QPushButton::clicked, this, &D415_Fendrix::showStat);
+    connect(ui->statButton_2, &QPushButton::clicked, this, &D415_Fendrix::showStat2);
+
+    connect(&probeTimer, &QTimer::timeout, this, &D415_Fendrix::checkDeviceActivity);
+    connect(&pollTimer, &QTimer::timeout, this, &D415_Fendrix::requestWeightNETTO);
+    connect(&doseCycleTimer, &QTimer::timeout, this, &D415_Fendrix::checkDoseDownload);
+
+    connect(ui->startButton, &QPushButton::clicked, this, &D415_Fendrix::startButton);
+    connect(ui->stopButton, &QPushButton::clicked, this, &D415_Fendrix::stopButton);
+    connect(ui->continueButton, &QPushButton::clicked, this, &D415_Fendrix::continueButton);
+    connect(ui->downloadDoseButton, &QPushButton::clicked, this, &D415_Fendrix::downloadDoseButton);
+    connect(ui->uploadDoseButton, &QPushButton::clicked, this, &D415_Fendrix::uploadDoseButton);
+    connect(ui->stopWorkButton, &QPushButton::clicked, this, &D415_Fendrix::stopWorkButton);
+    connect(ui->doCycleButton, &QPushButton::clicked, this, &D415_Fendrix::doCycleButton);
+}
+
+void D415_Fendrix::connectDoser(int position)
+{
+    D415Device *device = d415[position];
+    connect(device, &D415Device::hasCurrentStateSignal, this, &D415_Fendrix::hasCurrentStateActions);
+    connect(device, &D415Device::hasConnectionErrorSignal, this, &D415_Fendrix::connectionErrorActions);
+    connect(device, &D415Device::hasErrorSignal, this, &D415_Fendrix::workErrorActions);
+    connect(device, &D415Device::hasGetWeightNETTOSignal, this, &D415_Fendrix::hasGetWeightNETTO);
+    connect(device, &D415Device::hasGetPOVersionSignal, this, &D415_Fendrix::hasGetPOVersion);
+    connect(device, qOverload<int, QString>(&D415Device::hasGetScaleSignal), this,
+        qOverload<int, const QString &>(&D415_Fendrix::hasGetScale));
+    connect(device, qOverload<int, quint8>(&D415Device::hasGetScaleSignal), this,
+        qOverload<int, quint8>(&D415_Fendrix::hasGetScale));
+    connect(device, &D415Device::hasGetNPDSignal, this, &D415_Fendrix::hasGetNPD);
+    connect(device, &D415Device::hasGetWeightScaleSignal, this, &D415_Fendrix::hasGetWeightScale);
+    connect(device, &D415Device::hasGetDoseFaultPlusSignal, this, &D415_Fendrix::hasGetDoseFaultPlus);
+    connect(device, &D415Device::hasGetDoseFaultMinusSignal, this, &D415_Fendrix::hasGetDoseFaultMinus);
+    connectStopOnFault(position);
+    connect(device, &D415Device::hasGetDoseCountSignal, this, &D415_Fendrix::hasGetDoseCount);
+    connect(device, &D415Device::hasGetTotalWeightSignal, this, &D415_Fendrix::hasGetTotalWeight);
+    connect(device, &D415Device::hasGetTotalCommonWeightSignal, this, &D415_Fendrix::hasGetTotalCommonWeight);
+    connect(device, &D415Device::hasGetTotalCommonDoseCountSignal, this, &D415_Fendrix::hasGetTotalCommonDoseCount);
+    connect(device, &D415Device::hasGetDoseUploadSignal, this, &D415_Fendrix::hasGetDoseUploadSignal);
 }
 
 void D415_Fendrix::openDatabase()
@@ -38,28 +186,6 @@ void D415_Fendrix::runQuery(const QString &statement)
     resultColumns = m_query.columns();
     resultRows = m_query.rows();
     resultValues = m_query.values();
-}
-
-void D415_Fendrix::findCurrentButch()
-{
-    runQuery(QStringLiteral("SELECT idButch FROM butch WHERE endTime = \"\""));
-    if (resultRows == 0 || resultValues.isEmpty()) {
-        std::fputs("\nAll butches are finished", stderr);
-        idButch = 0;
-        return;
-    }
-    idButch = qint64(QString::fromUtf8(resultValues.first()).toULongLong());
-    std::fprintf(stderr, "\nCurrent idButch is %lld", static_cast<long long>(idButch));
-}
-
-void D415_Fendrix::restoreLastSession()
-{
-    findCurrentButch();
-}
-
-void D415_Fendrix::stopAllWork()
-{
-    std::fputs("APPLICATION IS CLOSED, ALL WORKS ARE STOPPED\n", stderr);
 }
 
 void D415_Fendrix::closeEvent(QCloseEvent *event)

@@ -1,15 +1,34 @@
 #pragma once
 
+#include "product.h"
 #include "sqlitequery.h"
+#include "stat.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QTimer>
 #include <QWidget>
 
-class QCloseEvent;
+#include <array>
+#include <functional>
 
-/// The operator's single screen: one doser panel, the automatic and manual modes, the counters.
+class D415Device;
+class D415Link;
+class QAbstractButton;
+class QCloseEvent;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class d415Settings;
+class rs232Settings;
+
+namespace Ui {
+class D415_FendrixForm;
+}
+
+/// The operator's single screen: the doser panel with its connection polling, the batch and task records,
+/// the automatic dosing workflow, the manual mode and the counters. It serves one doser, at position 0.
 class D415_Fendrix : public QWidget
 {
     Q_OBJECT
@@ -17,26 +36,204 @@ public:
     explicit D415_Fendrix(QWidget *parent = nullptr);
     ~D415_Fendrix() override;
 
+    /// The window's share of one doser: what it read from the doser and how far the doser's task has got.
+    struct DoserState
+    {
+        quint8 decimals = 0;
+        QString weightUnit;
+        double doseFaultPlus = 0;
+        double doseFaultMinus = 0;
+        double npv = 1.0;
+        double taskWeight = 0;
+        double haveDoneWeight = 0;
+        double mustToBeDoneWeight = 0;
+        double doseWeight = 0;
+        double lastDischargeWeight = 0;
+        quint32 lastTotalCommonWeight = 0;
+        bool idle = true;
+        bool offline = false;
+        int lostCount = 0;
+        bool downloadPending = false;
+        bool uploadPending = false;
+        bool firstDischargeMarker = false;
+        bool firstDischargeCounted = false;
+    };
+    static constexpr int DoserCount = 1;
+
+    /// Doser position of a doser number (bus address), or -1 when the window does not serve it.
+    int positionOf(int number) const;
+
 public slots:
+    // Panel and polling.
+    void requestWeightNETTO();
+    void checkDeviceActivity();
+    void connectionErrorActions(int number);
+    void hasCurrentStateActions(int number, const QString &state);
+    void workErrorActions(int number, const QString &message);
+    void hasGetWeightNETTO(int number, const QString &value);
+    void hasGetScale(int number, const QString &value);
+    void hasGetScale(int number, quint8 value);
+    void hasGetNPD(int number, const QString &value);
+    void hasGetWeightScale(int number, const QString &value);
+    void hasGetPOVersion(int number, const QString &value);
+    void hasGetDoseFaultPlus(int number, const QString &value);
+    void hasGetDoseFaultMinus(int number, const QString &value);
+    void setWeight(const QString &text, const QString &name);
+    void setDoseFaultPlus(const QString &text, const QString &name);
+    void setDoseFaultMinus(const QString &text, const QString &name);
+    void deviceConnectionTest(int position);
+    void setDeviceActive0(bool on);
+    void changeD415Product(int position, const QString &name);
+    void checkD415Connection(int number);
+    void startTestMode();
+    void stopTestMode();
+    void getProductsNames();
+    void showD415Settings();
+    void showRs232Settings();
+    void showStat();
+    void showStat2();
+    void openCOMPort(const QString &name);
+    void setCOMPortRate(const QString &text);
+    void disableD415Containers(bool disable);
+    void stopTimers();
+    void startTimers();
+    QLabel *getLabel(int unused, int code);
+
+    void requestScale(int position);
+    void requestNPD(int position);
+    void requestWeightScale(int position);
+    void requestPOVersion(int position);
+    void requestDoseFaultPlus(int position);
+    void requestDoseFaultMinus(int position);
+    void requestDoseCount(int position);
+    void requestTotalWeight(int position);
+    void requestTotalCommonWeight(int position);
+    void requestTotalCommonDoseCount(int position);
+
+    // Batch and task records.
+    void newButch();
     void restoreLastSession();
+
+    // Automatic workflow.
+    void startButton();
+    void startButtonActions();
+    void prepareDevicesForStart(int position);
+    void prepareDoserForWork(int number);
+    qreal calculateDoseWeight(int number, qreal remaining);
+    void continueButton();
+    void continueButtonActions();
+    void stopButton();
+    void stopButtonActions();
+    bool canDoReceipt();
+    void checkDoseDownload();
+    void doDownloadUploadCycle(int number);
+    bool checkTheEndOfTheParty(int number);
+    void downloadDose(int position, qreal weight, quint8 decimals);
+    void uploadDose(int position);
+    void hasGetDoseUploadSignal(int number, const QString &weight);
+    void hasGetTotalCommonWeight(int number, const QString &value);
+    void requestSumWeightOfLastDownload(int position);
+    void hasGetSumWeightOfLastDownload(int number, const QString &value);
+    void disableControlElementsWhenButchStars();
+    void enableControlElementsWhenStopAction();
+    void enableControlElementsWhenButchIsDone();
+
+    // Manual mode and counters.
+    void downloadDoseButton();
+    void uploadDoseButton();
+    void stopWorkButton();
+    void doCycleButton();
+    void stopWork(int position);
+    void doFullCycle(int position);
     void stopAllWork();
+    void hasGetDoseCount(int number, const QString &value);
+    void hasGetTotalWeight(int number, const QString &value);
+    void hasGetTotalCommonDoseCount(int number, const QString &value);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Construction and the database.
+    void buildMessageBoxes();
+    void connectDialogs();
+    void connectPanel();
+    void connectDoser(int position);
     void openDatabase();
     void runQuery(const QString &statement);
+
+    // Panel helpers.
+    bool isOnline(int position) const;
+    void resetDoser(int position);
+    void showState(int position, const QString &state);
+    QLineEdit *findEdit(int code) const;
+    QGroupBox *findContainer(int position) const;
+    QList<QLabel *> findLabels(int code) const;
+    void refreshContainerTitle(int position);
+    void centreOnWindow(QWidget *dialog) const;
+    QString formatWeight(int position, double weight) const;
+    void pause(int ms);
+    static int nextInList(const QList<int> &list, int &cursor, const std::function<bool(int)> &eligible);
+
+    // Message boxes: the question box confirms only with "Да"; the info box has one "Ok". A question box
+    // hidden by a connection loss has not been answered at all.
+    enum class Answer { Yes, No, Dismissed };
+    Answer askAnswer(const QString &text);
+    bool ask(const QString &text) { return askAnswer(text) == Answer::Yes; }
+    void inform(const QString &text);
+
+    // Records.
     void findCurrentButch();
+    void addButch();
+    void addTask(int position);
+    void updateTaskProgress(int position);
+    void continueTask(int position);
+    void finishTask(int position);
+    void finishButch();
+    void abandonDoserTask(int position);
+    static QString currentTime();
+    static QString currentDate();
+
+    // Workflow helpers.
+    void connectStopOnFault(int position);
+    void disconnectStopOnFault(int position);
+    double nextDoseWeight(int position, double remaining);
+    void countDischarge(int position, double weight);
+    double scaledCounter(int position, const QString &raw) const;
+
+    // The catalogue and the statistics come first: each opens its own connection to data.db.
+    Product product;
+    Stat stat;
+
+    Ui::D415_FendrixForm *ui = nullptr;
+
+    D415Link *link = nullptr;
+    std::array<D415Device *, DoserCount> d415 {};
+    std::array<DoserState, DoserCount> doserState {};
+    rs232Settings *rs232SettingsDialog = nullptr;
+    d415Settings *d415SettingsDialog = nullptr;
+    QMessageBox *questionBox = nullptr;
+    QAbstractButton *questionYesButton = nullptr;
+    QAbstractButton *questionAnswer = nullptr;
+    QMessageBox *infoBox = nullptr;
 
     SqliteQuery m_query;
     int resultColumns = 0;
     int resultRows = 0;
     QList<QByteArray> resultValues;
 
-    QTimer pollTimer;
-    QTimer probeTimer;
-    QTimer doseCycleTimer;
+    QTimer pollTimer; // 190 ms: weight, dose count and shift weight of the online doser
+    QTimer probeTimer; // 500 ms: one weight request to a lost doser
+    QTimer doseCycleTimer; // 160 ms: the lifetime counters while a batch runs
+
+    QList<int> onDeviceArray;
+    QList<int> offDeviceArray;
+    int pollCursor = 0;
+    int probeCursor = 0;
+    int cycleCursor = 0;
 
     qint64 idButch = 0;
+    int partsLeft = 0;
+    bool batchRunning = false;
+    bool continueMode = false;
 };

@@ -1,0 +1,201 @@
+// Batch and task records: every statement on the tables butch and task, and the restore of an unfinished
+// batch after a restart or a lost connection.
+#include "d415_fendrix.h"
+#include "ui_d415_fendrix.h"
+
+#include "d415device.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTime>
+
+#include <cstdio>
+
+namespace {
+constexpr int DoneWeightCode = 5;
+
+// Columns of "SELECT * FROM task".
+constexpr int TaskDeviceIdColumn = 1;
+constexpr int TaskWeightColumn = 4;
+constexpr int TaskDoneColumn = 5;
+constexpr int TaskMustColumn = 6;
+constexpr int TaskProductColumn = 7;
+constexpr int TaskColumns = 11;
+} // namespace
+
+QString D415_Fendrix::currentTime()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm"));
+}
+
+QString D415_Fendrix::currentDate()
+{
+    return QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"));
+}
+
+void D415_Fendrix::findCurrentButch()
+{
+    runQuery(QStringLiteral("SELECT idButch FROM butch WHERE endTime = \"\""));
+    if (resultRows == 0 || resultValues.isEmpty()) {
+        std::fputs("\nAll butches are finished", stderr);
+        idButch = 0;
+        return;
+    }
+    idButch = qint64(QString::fromUtf8(resultValues.first()).toULongLong());
+    std::fprintf(stderr, "\nCurrent idButch is %lld", static_cast<long long>(idButch));
+}
+
+void D415_Fendrix::addButch()
+{
+    std::fputs(
+        "Butch table is empty, or all butches has been already finished, just need to add a new record\n", stderr);
+    runQuery(QStringLiteral("INSERT INTO butch (date, startTime, endTime, endDate) values (\"%1\", \"%2\", \"%3\", "
+                            "\"%4\");")
+                 .arg(currentDate(), currentTime(), QString(), QString()));
+    findCurrentButch();
+}
+
+// Product names are the operator's free text: they go in as SQL literals so that quotes or a column's
+// name can neither break the statement nor compare as something else.
+void D415_Fendrix::addTask(int position)
+{
+    const DoserState &doser = doserState[position];
+    std::fputs("\nAdd new task", stderr);
+    runQuery(QStringLiteral("INSERT INTO task (idButch, deviceId, startTime, endTime, taskWeight, haveDoneWeight, "
+                            "mustToBeDoneWeight, productName, weightScale, startDate, endDate) values (%1, \"%2\", "
+                            "\"%3\", \"%4\", \"%5\", \"%6\", \"%7\", %8, \"%9\", \"%10\", \"%11\");")
+                 .arg(QString::number(idButch), QString::number(d415[position]->getDeviceID()), currentTime(),
+                     QStringLiteral(" "), formatWeight(position, doser.taskWeight), QString(),
+                     formatWeight(position, doser.mustToBeDoneWeight),
+                     SqliteQuery::literal(d415[position]->productName()), doser.weightUnit, currentDate(), QString()));
+}
+
+void D415_Fendrix::updateTaskProgress(int position)
+{
+    const DoserState &doser = doserState[position];
+    runQuery(QStringLiteral("UPDATE task SET haveDoneWeight = \"%1\", mustToBeDoneWeight = \"%2\" WHERE idButch = %3 "
+                            "AND deviceId = %4")
+                 .arg(formatWeight(position, doser.haveDoneWeight), formatWeight(position, doser.mustToBeDoneWeight),
+                     QString::number(idButch), QString::number(d415[position]->getDeviceID())));
+}
+
+void D415_Fendrix::continueTask(int position)
+{
+    const DoserState &doser = doserState[position];
+    runQuery(QStringLiteral("UPDATE task SET taskWeight = \"%1\", mustToBeDoneWeight = \"%2\", productName = %3 WHERE "
+                            "idButch = %4 AND deviceId = %5")
+                 .arg(formatWeight(position, doser.taskWeight), formatWeight(position, doser.mustToBeDoneWeight),
+                     SqliteQuery::literal(d415[position]->productName()), QString::number(idButch),
+                     QString::number(d415[position]->getDeviceID())));
+}
+
+void D415_Fendrix::finishTask(int position)
+{
+    const DoserState &doser = doserState[position];
+    runQuery(QStringLiteral("UPDATE task SET endTime = \"%1\", taskWeight = \"%2\", haveDoneWeight = \"%3\", "
+                            "mustToBeDoneWeight = \"%4\", productName = %5, weightScale = \"%6\", endDate = \"%7\" "
+                            "WHERE idButch = %8 AND deviceId = %9")
+                 .arg(currentTime(), formatWeight(position, doser.taskWeight),
+                     formatWeight(position, doser.haveDoneWeight), formatWeight(position, doser.mustToBeDoneWeight),
+                     SqliteQuery::literal(d415[position]->productName()), doser.weightUnit, currentDate(),
+                     QString::number(idButch), QString::number(d415[position]->getDeviceID())));
+}
+
+void D415_Fendrix::finishButch()
+{
+    runQuery(QStringLiteral("UPDATE butch SET endTime = \"%1\", endDate = \"%2\" WHERE idButch = %3")
+                 .arg(currentTime(), currentDate(), QString::number(idButch)));
+}
+
+void D415_Fendrix::newButch()
+{
+    const QString id = QString::number(idButch);
+    runQuery(QStringLiteral("SELECT haveDoneWeight FROM task WHERE idButch = %1 AND haveDoneWeight != \"\"").arg(id));
+    if (resultRows > 0) {
+        std::fputs("\nNeed to finish tasks in butch", stderr);
+        finishButch();
+        runQuery(QStringLiteral("UPDATE task SET endTime = \"%1\", endDate = \"%2\" WHERE idButch = %3")
+                     .arg(currentTime(), currentDate(), id));
+        return;
+    }
+    std::fputs("\nDeleteing empty butch", stderr);
+    runQuery(QStringLiteral("DELETE FROM task WHERE idButch = %1").arg(id));
+    runQuery(QStringLiteral("DELETE FROM butch WHERE idButch = %1").arg(id));
+}
+
+// A closed batch takes no more discharges: the doser's part of it is over.
+void D415_Fendrix::abandonDoserTask(int position)
+{
+    DoserState &doser = doserState[position];
+    doser.idle = true;
+    doser.downloadPending = false;
+    doser.uploadPending = false;
+    doser.firstDischargeMarker = false;
+    doser.firstDischargeCounted = false;
+}
+
+void D415_Fendrix::restoreLastSession()
+{
+    findCurrentButch();
+    if (idButch == 0) {
+        setDeviceActive0(true);
+        return;
+    }
+    const Answer answer = askAnswer(QStringLiteral("Последнее задание не завершено.\nВосстановить данные?"));
+    if (answer == Answer::Dismissed) {
+        // The doser was lost while the question was open: nobody answered, so the batch stays as it is and
+        // is offered again when the doser comes back.
+        return;
+    }
+    if (answer == Answer::No) {
+        newButch();
+        for (int position = 0; position < DoserCount; ++position)
+            abandonDoserTask(position);
+        if (!batchRunning && !continueMode)
+            enableControlElementsWhenButchIsDone();
+        setDeviceActive0(true);
+        return;
+    }
+
+    partsLeft = 0;
+    runQuery(QStringLiteral("SELECT * FROM task WHERE idButch = %1").arg(idButch));
+    // Copied: the events processed below may run statements of their own.
+    const QList<QByteArray> cells = resultValues;
+    const int columns = resultColumns;
+    const int rows = columns < TaskColumns ? 0 : resultRows;
+    for (int row = 0; row < rows; ++row) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        auto cell = [&](int column) { return QString::fromUtf8(cells.value(row * columns + column)); };
+        const int position = positionOf(cell(TaskDeviceIdColumn).toInt());
+        if (position < 0)
+            continue;
+        DoserState &doser = doserState[position];
+        ++partsLeft;
+        changeD415Product(position, cell(TaskProductColumn));
+        if (QGroupBox *container = findContainer(position))
+            container->setChecked(true);
+        ui->productWeightD415_11->setEnabled(true);
+        ui->doseFaultPlusD415_11->setEnabled(true);
+        ui->doseFaultMinusD415_11->setEnabled(true);
+        QLabel *done = getLabel(0, DoneWeightCode);
+        if (done)
+            done->setEnabled(true);
+        ui->productWeightD415_11->setText(cell(TaskWeightColumn));
+        if (done)
+            done->setText(cell(TaskDoneColumn));
+        doser.taskWeight = cell(TaskWeightColumn).toDouble();
+        doser.haveDoneWeight = cell(TaskDoneColumn).toDouble();
+        doser.mustToBeDoneWeight = cell(TaskMustColumn).toDouble();
+        doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
+        doser.idle = false;
+        setDeviceActive0(true);
+    }
+    // A batch without a task of this doser (the station stopped between the batch row and the task row)
+    // must not leave the doser switched off: the station would never talk to it again.
+    if (!d415[0]->isDeviceActive())
+        setDeviceActive0(true);
+    batchRunning = true;
+    stopButtonActions();
+}

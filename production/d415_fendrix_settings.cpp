@@ -1,0 +1,108 @@
+// The dialogs opened from the panel (doser settings, serial settings, product catalogue, statistics), the
+// product the doser is dosing, the doser number, and the serial port the station talks on.
+#include "d415_fendrix.h"
+#include "ui_d415_fendrix.h"
+
+#include "d415device.h"
+#include "d415link.h"
+#include "d415settings.h"
+#include "rs232settings.h"
+
+#include <QGroupBox>
+
+namespace {
+const QString NoConnection = QStringLiteral("НЕТ СВЯЗИ");
+} // namespace
+
+void D415_Fendrix::centreOnWindow(QWidget *dialog) const
+{
+    dialog->move(x() + width() / 2 - dialog->width() / 2, y() + height() / 2 - dialog->height() / 2);
+}
+
+void D415_Fendrix::changeD415Product(int position, const QString &name)
+{
+    if (position < 0 || position >= DoserCount)
+        return;
+    d415[position]->setProductName(name);
+    refreshContainerTitle(position);
+}
+
+void D415_Fendrix::checkD415Connection(int number)
+{
+    d415SettingsDialog->clearFields();
+    d415[0]->setDeviceID(number);
+    refreshContainerTitle(0);
+    deviceConnectionTest(0);
+}
+
+void D415_Fendrix::startTestMode()
+{
+    d415[0]->startTestMode();
+}
+
+void D415_Fendrix::stopTestMode()
+{
+    d415[0]->stopTestMode();
+}
+
+void D415_Fendrix::getProductsNames()
+{
+    runQuery(QStringLiteral("SELECT productName FROM product"));
+    const QList<QByteArray> names = resultValues;
+    const int columns = resultColumns;
+    d415SettingsDialog->dellAllProductTypes();
+    if (columns == 0)
+        return;
+    for (const QByteArray &name : names)
+        d415SettingsDialog->addProductType(QString::fromUtf8(name));
+}
+
+void D415_Fendrix::showD415Settings()
+{
+    d415SettingsDialog->clearFields();
+    deviceConnectionTest(0);
+    getProductsNames();
+    d415SettingsDialog->selectProductType(d415[0]->productName());
+    centreOnWindow(d415SettingsDialog);
+    d415SettingsDialog->show();
+}
+
+void D415_Fendrix::showRs232Settings()
+{
+    centreOnWindow(rs232SettingsDialog);
+    rs232SettingsDialog->show();
+}
+
+void D415_Fendrix::showStat()
+{
+    centreOnWindow(&product);
+    product.newProductName->clear();
+    product.show();
+}
+
+void D415_Fendrix::showStat2()
+{
+    stat.reloadDates();
+    centreOnWindow(&stat);
+    stat.show();
+}
+
+void D415_Fendrix::openCOMPort(const QString &name)
+{
+    if (name.isEmpty()) {
+        for (int position = 0; position < DoserCount; ++position)
+            showState(position, NoConnection);
+        return;
+    }
+    link->openPort(name);
+    link->setReplyTimeout(150);
+    if (link->isPortOpen())
+        setCOMPortRate(rs232SettingsDialog->getCurrentCOMPortRate());
+    else
+        showState(0, NoConnection);
+}
+
+void D415_Fendrix::setCOMPortRate(const QString &text)
+{
+    link->setBaudRate(text.toInt(nullptr, 10));
+}

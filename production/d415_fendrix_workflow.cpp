@@ -1,0 +1,396 @@
+// The automatic dosing workflow: start, stop and continue of a batch, the 160 ms dose cycle, filling and
+// discharging dose by dose, counting the discharged weight and finishing the batch.
+#include "d415_fendrix.h"
+#include "ui_d415_fendrix.h"
+
+#include "d415device.h"
+#include "d415settings.h"
+
+#include <QLabel>
+#include <QMessageBox>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+constexpr int DoneWeightCode = 5;
+constexpr int DoseWeightCode = 10;
+constexpr int TotalCommonWeightCode = 15;
+} // namespace
+
+qreal D415_Fendrix::calculateDoseWeight(int number, qreal remaining)
+{
+    const int position = positionOf(number);
+    const double npv = position < 0 ? 1.0 : doserState[position].npv;
+    return remaining / (remaining / npv + 1.0);
+}
+
+double D415_Fendrix::nextDoseWeight(int position, double remaining)
+{
+    if (remaining < doserState[position].npv)
+        return remaining;
+    return calculateDoseWeight(d415[position]->getDeviceID(), remaining);
+}
+
+void D415_Fendrix::connectStopOnFault(int position)
+{
+    connect(
+        d415[position], &D415Device::needToStopTheWork, this, &D415_Fendrix::stopButtonActions, Qt::UniqueConnection);
+}
+
+void D415_Fendrix::disconnectStopOnFault(int position)
+{
+    disconnect(d415[position], &D415Device::needToStopTheWork, this, &D415_Fendrix::stopButtonActions);
+}
+
+bool D415_Fendrix::canDoReceipt()
+{
+    int online = 0;
+    int needCheck = 0;
+    for (int position = 0; position < DoserCount; ++position) {
+        if (!d415[position]->isDeviceActive())
+            continue;
+        if (d415[position]->isDeviceNeedToBeChecked())
+            ++needCheck;
+        else
+            ++online;
+    }
+    if (online == 0 || needCheck > 0) {
+        inform(QStringLiteral("Отсутствует связь."));
+        return false;
+    }
+    return true;
+}
+
+void D415_Fendrix::startButton()
+{
+    if (!canDoReceipt())
+        return;
+    for (int position = 0; position < DoserCount; ++position) {
+        if (!isOnline(position))
+            continue;
+        if (doserState[position].taskWeight <= 0 || d415[position]->productName().isEmpty()) {
+            inform(QStringLiteral("Вид продукта и вес должны быть заданы"));
+            return;
+        }
+    }
+    findCurrentButch();
+    const bool open = idButch != 0;
+    if (open)
+        std::fputs("\nThere is present butch what can be finished", stderr);
+    if (!ask(QStringLiteral("Начать новую работу?")))
+        return;
+    if (open)
+        newButch();
+    partsLeft = 0;
+    startButtonActions();
+}
+
+void D415_Fendrix::startButtonActions()
+{
+    pollTimer.stop();
+    // Until the doser has been reset and has answered the dose count, an old fault must not stop the batch.
+    for (int position = 0; position < DoserCount; ++position)
+        disconnectStopOnFault(position);
+    batchRunning = true;
+    continueMode = false;
+    disableControlElementsWhenButchStars();
+    addButch();
+    if (isOnline(0))
+        prepareDevicesForStart(0);
+    if (!doseCycleTimer.isActive())
+        doseCycleTimer.start(160);
+}
+
+void D415_Fendrix::prepareDevicesForStart(int position)
+{
+    DoserState &doser = doserState[position];
+    ++partsLeft;
+    doser.haveDoneWeight = 0;
+    doser.idle = false;
+    doser.mustToBeDoneWeight = doser.taskWeight;
+    doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
+    addTask(position);
+    prepareDoserForWork(d415[position]->getDeviceID());
+}
+
+void D415_Fendrix::prepareDoserForWork(int number)
+{
+    const int position = positionOf(number);
+    if (position < 0)
+        return;
+    std::fprintf(stderr, "Prepareing doser %d for work\n", number);
+    // The hopper is emptied before the first dose; what it held is weighed by the discharge report.
+    d415[position]->resetErrorFlag();
+    d415[position]->requestDoseCount();
+    d415[position]->uploadDose();
+    doserState[position].downloadPending = true;
+}
+
+void D415_Fendrix::continueButton()
+{
+    if (canDoReceipt())
+        continueButtonActions();
+}
+
+void D415_Fendrix::continueButtonActions()
+{
+    pollTimer.stop();
+    for (int position = 0; position < DoserCount; ++position)
+        disconnectStopOnFault(position);
+    continueMode = true;
+    batchRunning = false;
+    disableControlElementsWhenButchStars();
+    partsLeft = 0;
+    for (int position = 0; position < DoserCount; ++position) {
+        DoserState &doser = doserState[position];
+        if (!isOnline(position) || doser.idle)
+            continue;
+        ++partsLeft;
+        doser.mustToBeDoneWeight = doser.taskWeight - doser.haveDoneWeight;
+        doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
+        continueTask(position);
+    }
+    for (int position = 0; position < DoserCount; ++position) {
+        if (isOnline(position) && !doserState[position].idle)
+            prepareDoserForWork(d415[position]->getDeviceID());
+    }
+    if (!doseCycleTimer.isActive())
+        doseCycleTimer.start(160);
+}
+
+void D415_Fendrix::stopButton()
+{
+    if (!ask(QStringLiteral("ВНИМАНИЕ!!! При остановке работы ковши будут автоматически разгружены.\nОстановить "
+                            "выполнение текущего задания?")))
+        return;
+    if (!ui->stopButton->isEnabled())
+        return;
+    stopButtonActions();
+    for (int position = 0; position < DoserCount; ++position) {
+        if (isOnline(position) && !doserState[position].idle) {
+            d415[position]->stopWork();
+            d415[position]->uploadDose();
+        }
+    }
+}
+
+void D415_Fendrix::stopButtonActions()
+{
+    if (doseCycleTimer.isActive())
+        doseCycleTimer.stop();
+    enableControlElementsWhenStopAction();
+    batchRunning = false;
+    continueMode = false;
+    for (int position = 0; position < DoserCount; ++position) {
+        if (isOnline(position) && !doserState[position].idle) {
+            doserState[position].downloadPending = false;
+            doserState[position].uploadPending = false;
+        }
+    }
+    pause(100);
+    if (!pollTimer.isActive())
+        pollTimer.start(190);
+}
+
+void D415_Fendrix::checkDoseDownload()
+{
+    const int position
+        = nextInList(onDeviceArray, cycleCursor, [this](int p) { return isOnline(p) && !doserState[p].idle; });
+    if (position < 0)
+        return;
+    d415[position]->requestTotalCommonWeight();
+    d415[position]->requestTotalCommonDoseCount();
+}
+
+bool D415_Fendrix::checkTheEndOfTheParty(int number)
+{
+    const int position = positionOf(number);
+    if (position < 0)
+        return false;
+    DoserState &doser = doserState[position];
+    if (doser.doseFaultPlus > doser.mustToBeDoneWeight) {
+        doser.downloadPending = false;
+        doser.uploadPending = false;
+        doser.idle = true;
+        return true;
+    }
+    return false;
+}
+
+void D415_Fendrix::doDownloadUploadCycle(int number)
+{
+    const int position = positionOf(number);
+    if (position < 0)
+        return;
+    DoserState &doser = doserState[position];
+    // Filling goes first, and one command per tick: the doser takes one job at a time.
+    if (doser.downloadPending) {
+        doser.downloadPending = false;
+        downloadDose(position, doser.doseWeight, doser.decimals);
+        std::fprintf(stderr, "device %d is working, dose is being downloaded\n", number);
+    } else if (doser.uploadPending) {
+        doser.uploadPending = false;
+        uploadDose(position);
+        std::fprintf(stderr, "device %d is working, dose is being uploaded\n", number);
+    }
+}
+
+void D415_Fendrix::downloadDose(int position, qreal weight, quint8 decimals)
+{
+    if (!isOnline(position))
+        return;
+    const QString text = QString::number(weight, 'f', decimals);
+    d415[position]->resetErrorFlag();
+    d415[position]->downloadDose(text, decimals);
+    if (QLabel *label = getLabel(0, DoseWeightCode))
+        label->setText(text);
+}
+
+void D415_Fendrix::uploadDose(int position)
+{
+    if (!isOnline(position))
+        return;
+    d415[position]->resetErrorFlag();
+    d415[position]->uploadDose();
+}
+
+void D415_Fendrix::countDischarge(int position, double weight)
+{
+    DoserState &doser = doserState[position];
+    doser.haveDoneWeight += weight;
+    doser.mustToBeDoneWeight = doser.taskWeight - doser.haveDoneWeight;
+    if (QLabel *done = getLabel(0, DoneWeightCode))
+        done->setText(QString::number(doser.haveDoneWeight, 'f', 2));
+    updateTaskProgress(position);
+    doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
+}
+
+void D415_Fendrix::hasGetDoseUploadSignal(int number, const QString &weight)
+{
+    const int position = positionOf(number);
+    if (position < 0)
+        return;
+    DoserState &doser = doserState[position];
+    if (doser.idle)
+        return;
+    const double w = weight.toDouble();
+    doser.lastDischargeWeight = w;
+    if (doser.firstDischargeMarker) {
+        // The preparatory discharge: less than a quarter of the tolerance is an empty hopper's noise.
+        doser.firstDischargeMarker = false;
+        if (w < doser.doseFaultPlus * 0.25) {
+            std::fprintf(stderr, "device %d has %g in hopper < (doseFaultPlus/4) - can not be counted\n", number, w);
+        } else {
+            std::fprintf(stderr, "device %d weight %g in hopper has been uploaded and added into result butch weight\n",
+                number, w);
+            countDischarge(position, w);
+        }
+        doser.firstDischargeCounted = true;
+        return;
+    }
+    if (w < 0) {
+        std::fprintf(stderr, "device %d has %g in hopper < 0, is antigravitation discovered?\n", number, w);
+    } else {
+        std::fprintf(
+            stderr, "device %d weight %g in hopper has been uploaded and added into result butch weight\n", number, w);
+        countDischarge(position, w);
+    }
+    doser.downloadPending = true;
+}
+
+double D415_Fendrix::scaledCounter(int position, const QString &raw) const
+{
+    // The doser counts in units of its last decimal place.
+    return raw.toDouble() / std::pow(10.0, doserState[position].decimals);
+}
+
+void D415_Fendrix::hasGetTotalCommonWeight(int number, const QString &value)
+{
+    const int position = positionOf(number);
+    if (position < 0)
+        return;
+    DoserState &doser = doserState[position];
+    if (QLabel *label = getLabel(0, TotalCommonWeightCode))
+        label->setText(formatWeight(position, scaledCounter(position, value)));
+    const quint32 counter = value.toUInt();
+    if (!batchRunning && !continueMode) {
+        doser.lastTotalCommonWeight = counter;
+        std::fprintf(stderr, "device %d is stopped\n", number);
+        return;
+    }
+    if (!doser.idle && checkTheEndOfTheParty(number)) {
+        if (partsLeft >= 1)
+            --partsLeft;
+        finishTask(position);
+        std::fprintf(
+            stderr, "\ndevice %d has finisheded his part the work, must to do %d part(s)\n", number, partsLeft);
+        if (partsLeft != 0)
+            return;
+        finishButch();
+        std::fputs("\nhas finisheded all parts\n", stderr);
+        doseCycleTimer.stop();
+        if (!pollTimer.isActive())
+            pollTimer.start(190);
+        // The batch is closed in the database; nothing may count into it while the notice is open.
+        batchRunning = false;
+        continueMode = false;
+        if (questionBox->isVisible())
+            questionBox->hide();
+        inform(QStringLiteral("Задание выполнено"));
+        enableControlElementsWhenButchIsDone();
+        return;
+    }
+    if (doser.firstDischargeCounted) {
+        doser.firstDischargeCounted = false;
+        doser.lastTotalCommonWeight = counter;
+        std::fprintf(stderr, "device %d dose has already been uploaded\n", number);
+    }
+    if (counter != doser.lastTotalCommonWeight) {
+        doser.lastTotalCommonWeight = counter;
+        doser.uploadPending = true;
+        std::fprintf(stderr, "device %d is working, dose can be uploaded\n", number);
+    }
+    doDownloadUploadCycle(number);
+}
+
+void D415_Fendrix::requestSumWeightOfLastDownload(int) { }
+
+void D415_Fendrix::hasGetSumWeightOfLastDownload(int, const QString &) { }
+
+void D415_Fendrix::disableControlElementsWhenButchStars()
+{
+    ui->startButton->setEnabled(false);
+    ui->stopButton->setEnabled(true);
+    ui->continueButton->setEnabled(false);
+    ui->groupBox_2->setEnabled(false);
+    ui->rs232SettingsButton->setEnabled(false);
+    disableD415Containers(true);
+    d415SettingsDialog->disableProductType(true);
+}
+
+void D415_Fendrix::enableControlElementsWhenStopAction()
+{
+    ui->startButton->setEnabled(true);
+    ui->stopButton->setEnabled(false);
+    // A doser in fault asks to stop with every reply, and a lost line asks once more: a batch that is
+    // already stopped stays resumable.
+    ui->continueButton->setEnabled(batchRunning || continueMode || ui->continueButton->isEnabled());
+    ui->groupBox_2->setEnabled(true);
+    ui->rs232SettingsButton->setEnabled(true);
+    disableD415Containers(false);
+    d415SettingsDialog->disableProductType(false);
+}
+
+void D415_Fendrix::enableControlElementsWhenButchIsDone()
+{
+    batchRunning = false;
+    continueMode = false;
+    ui->startButton->setEnabled(true);
+    ui->stopButton->setEnabled(false);
+    ui->continueButton->setEnabled(false);
+    ui->groupBox_2->setEnabled(true);
+    ui->rs232SettingsButton->setEnabled(true);
+    disableD415Containers(false);
+    d415SettingsDialog->disableProductType(false);
+}

@@ -1,0 +1,222 @@
+#include "d415_fendrix.h"
+#include "modalanswerer.h"
+#include "sqlitequery.h"
+#include "stationharness.h"
+
+#include <QDate>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QtTest>
+
+/// The batch and task records in data.db: what a start writes, and how an unfinished batch is offered,
+/// restored, closed or deleted when the station starts.
+class tst_BatchRecords : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void restoresTaskOfServedDoser_data();
+    void restoresTaskOfServedDoser();
+    void decliningDeletesEmptyBatch();
+    void decliningClosesCountedBatch();
+    void productNameIsStoredAsText_data();
+    void productNameIsStoredAsText();
+
+private:
+    static void createTables();
+    static void openBatch(const QString &doneWeight, const QList<int> &deviceIds, const QString &product);
+    static QStringList row(const QString &statement);
+    StationHarness *m_station = nullptr;
+};
+
+void tst_BatchRecords::init()
+{
+    m_station = new StationHarness;
+}
+
+void tst_BatchRecords::cleanup()
+{
+    delete m_station;
+    m_station = nullptr;
+}
+
+void tst_BatchRecords::createTables()
+{
+    SqliteQuery query;
+    query.open(QStringLiteral("data.db"));
+    query.runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS butch (idButch INTEGER PRIMARY KEY, date TEXT, "
+                                  "startTime TEXT, endTime TEXT, endDate TEXT);"));
+    query.runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS task (idButch INTEGER, deviceId INTEGER, startTime TEXT, "
+                                  "endTime TEXT, taskWeight TEXT, haveDoneWeight TEXT, mustToBeDoneWeight TEXT, "
+                                  "productName TEXT, weightScale TEXT, startDate TEXT, endDate TEXT);"));
+}
+
+/// A closed batch 1 and an open batch 2 with one running task per doser number given.
+void tst_BatchRecords::openBatch(const QString &doneWeight, const QList<int> &deviceIds, const QString &product)
+{
+    createTables();
+    SqliteQuery query;
+    query.open(QStringLiteral("data.db"));
+    query.runQuery(QStringLiteral("INSERT INTO butch VALUES (1, '01.02.2025', '08:00', '09:00', '01.02.2025');"));
+    query.runQuery(QStringLiteral("INSERT INTO task VALUES (1, 30, '08:00', '09:00', '50.0', '50.0', '0.0', 'Соль', "
+                                  "'кг', '01.02.2025', '01.02.2025');"));
+    query.runQuery(QStringLiteral("INSERT INTO butch VALUES (2, '02.02.2025', '10:00', '', '');"));
+    for (int id : deviceIds) {
+        // Each doser number gets figures of its own, so a wrong row would show.
+        const double target = 100.0 + id;
+        const double done = doneWeight.isEmpty() ? 0.0 : doneWeight.toDouble();
+        query.runQuery(QStringLiteral("INSERT INTO task VALUES (2, %1, '10:00', ' ', '%2', %3, '%4', %5, 'кг', "
+                                      "'02.02.2025', '');")
+                           .arg(QString::number(id), QString::number(target, 'f', 1), SqliteQuery::literal(doneWeight),
+                               QString::number(target - done, 'f', 1), SqliteQuery::literal(product)));
+    }
+}
+
+QStringList tst_BatchRecords::row(const QString &statement)
+{
+    SqliteQuery query;
+    query.open(QStringLiteral("data.db"));
+    query.runQuery(statement);
+    QStringList cells;
+    for (const QByteArray &cell : query.values())
+        cells << QString::fromUtf8(cell);
+    return cells;
+}
+
+void tst_BatchRecords::restoresTaskOfServedDoser_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addRow("default doser 30") << 30;
+    QTest::addRow("doser 5 chosen in the settings") << 5;
+}
+
+void tst_BatchRecords::restoresTaskOfServedDoser()
+{
+    QFETCH(int, address);
+    if (address != 30)
+        QSettings(QStringLiteral("KESTU"), QStringLiteral("D415_Test")).setValue(QStringLiteral("d415Id"), address);
+    // Rows of another doser on the line (number 1) belong to that doser, not to this station.
+    openBatch(QStringLiteral("40.0"), {1, address}, QStringLiteral("Сахар"));
+    QVERIFY(m_station->startSimulator({QStringLiteral("--address"), QString::number(address)}));
+
+    ModalAnswerer answer(QStringLiteral("Да"));
+    const qsizetype mark = m_station->log().mark();
+    m_station->startStation();
+    QVERIFY(answer.answered());
+    QCOMPARE(answer.boxText(), QStringLiteral("Последнее задание не завершено.\nВосстановить данные?"));
+    QVERIFY(m_station->log().since(mark).contains("\nCurrent idButch is 2"));
+
+    const QString target = QString::number(100.0 + address, 'f', 1);
+    QCOMPARE(m_station->edit("productWeightD415_11")->text(), target);
+    QCOMPARE(m_station->label("progressBar_11")->text(), QStringLiteral("40.0"));
+    auto *container = m_station->window()->findChild<QGroupBox *>(QStringLiteral("containerD415_11"));
+    QCOMPARE(container->title(), QStringLiteral("Дозатор %1 - Сахар").arg(address));
+    // Restored into the stopped state: the operator continues it.
+    QVERIFY(m_station->button("startButton")->isEnabled());
+    QVERIFY(!m_station->button("stopButton")->isEnabled());
+    QVERIFY(m_station->button("continueButton")->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(m_station->label("stateD415_11")->text(), QStringLiteral("ОСТАНОВ"), 5000);
+    // Nothing was written by the restore itself.
+    QCOMPARE(row(QStringLiteral("SELECT endTime FROM butch WHERE idButch = 2")), QStringList {QString()});
+}
+
+void tst_BatchRecords::decliningDeletesEmptyBatch()
+{
+    openBatch(QString(), {30}, QStringLiteral("Сахар"));
+    QVERIFY(m_station->startSimulator());
+    ModalAnswerer answer(QStringLiteral("Нет"));
+    const qsizetype mark = m_station->log().mark();
+    m_station->startStation();
+    QVERIFY(answer.answered());
+    QVERIFY(m_station->log().since(mark).contains("\nDeleteing empty butch"));
+    QCOMPARE(row(QStringLiteral("SELECT idButch FROM butch")), QStringList {QStringLiteral("1")});
+    QCOMPARE(row(QStringLiteral("SELECT DISTINCT idButch FROM task")), QStringList {QStringLiteral("1")});
+    QVERIFY(!m_station->button("continueButton")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(indexOfRun(m_station->requests(), connectionTestRequests()) >= 0, 5000);
+}
+
+void tst_BatchRecords::decliningClosesCountedBatch()
+{
+    openBatch(QStringLiteral("12.0"), {30}, QStringLiteral("Сахар"));
+    QVERIFY(m_station->startSimulator());
+    ModalAnswerer answer(QStringLiteral("Нет"));
+    const qsizetype mark = m_station->log().mark();
+    m_station->startStation();
+    QVERIFY(answer.answered());
+    QVERIFY(m_station->log().since(mark).contains("\nNeed to finish tasks in butch"));
+    const QString today = QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"));
+    const QStringList batch = row(QStringLiteral("SELECT endTime, endDate FROM butch WHERE idButch = 2"));
+    QCOMPARE(batch.size(), 2);
+    QVERIFY2(QTime::fromString(batch.at(0), QStringLiteral("hh:mm")).isValid(), qPrintable(batch.at(0)));
+    QCOMPARE(batch.at(1), today);
+    const QStringList task = row(QStringLiteral("SELECT endTime, endDate, haveDoneWeight FROM task WHERE idButch = 2"));
+    QCOMPARE(task.size(), 3);
+    QVERIFY2(QTime::fromString(task.at(0), QStringLiteral("hh:mm")).isValid(), qPrintable(task.at(0)));
+    QCOMPARE(task.at(1), today);
+    QCOMPARE(task.at(2), QStringLiteral("12.0"));
+    // The earlier batch keeps its own end.
+    QCOMPARE(row(QStringLiteral("SELECT endTime FROM butch WHERE idButch = 1")), QStringList {QStringLiteral("09:00")});
+}
+
+void tst_BatchRecords::productNameIsStoredAsText_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addRow("double quotes") << QStringLiteral("Мука \"Экстра\"");
+    QTest::addRow("a column's name") << QStringLiteral("productName");
+    QTest::addRow("apostrophe and statement end") << QStringLiteral("O'Neil\"); DELETE FROM butch; --");
+    QTest::addRow("placeholder-like text") << QStringLiteral("Сахар %2 %11");
+}
+
+/// The product goes through the task row of a start and comes back through the restore unchanged.
+void tst_BatchRecords::productNameIsStoredAsText()
+{
+    QFETCH(QString, product);
+    createTables();
+    StationHarness::addProduct(product);
+    QVERIFY(m_station->startSimulator());
+    m_station->startStation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_station->label("weightlabel_7")->text(), QStringLiteral("кг"), 5000);
+    QVERIFY(m_station->chooseProduct(product));
+    auto *container = m_station->window()->findChild<QGroupBox *>(QStringLiteral("containerD415_11"));
+    QCOMPARE(container->title(), QStringLiteral("Дозатор 30 - %1").arg(product));
+
+    QVERIFY(m_station->typeInto("productWeightD415_11", QStringLiteral("20")));
+    ModalAnswerer start(QStringLiteral("Да"));
+    QTest::mouseClick(m_station->button("startButton"), Qt::LeftButton);
+    QVERIFY(start.answered());
+    QCOMPARE(start.boxText(), QStringLiteral("Начать новую работу?"));
+
+    const QStringList task = row(QStringLiteral("SELECT idButch, deviceId, startTime, endTime, taskWeight, "
+                                                "haveDoneWeight, mustToBeDoneWeight, productName, weightScale, "
+                                                "startDate, endDate FROM task"));
+    QCOMPARE(task.size(), 11);
+    QCOMPARE(task.at(0), QStringLiteral("1"));
+    QCOMPARE(task.at(1), QStringLiteral("30"));
+    QVERIFY(QTime::fromString(task.at(2), QStringLiteral("hh:mm")).isValid());
+    QCOMPARE(task.at(3), QStringLiteral(" "));
+    QCOMPARE(task.at(4), QStringLiteral("20.0"));
+    QCOMPARE(task.at(5), QString());
+    QCOMPARE(task.at(6), QStringLiteral("20.0"));
+    QCOMPARE(task.at(7), product);
+    QCOMPARE(task.at(8), QStringLiteral("кг"));
+    QCOMPARE(task.at(9), QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy")));
+    QCOMPARE(task.at(10), QString());
+    QCOMPARE(row(QStringLiteral("SELECT count(*) FROM butch")), QStringList {QStringLiteral("1")});
+
+    // The station dies in the middle; the next start restores the product as it was.
+    m_station->killStation();
+    row(QStringLiteral("DELETE FROM product"));
+    StationHarness::addProduct(QStringLiteral("Другой"));
+    ModalAnswerer restore(QStringLiteral("Да"));
+    m_station->startStation();
+    QVERIFY(restore.answered());
+    container = m_station->window()->findChild<QGroupBox *>(QStringLiteral("containerD415_11"));
+    QCOMPARE(container->title(), QStringLiteral("Дозатор 30 - %1").arg(product));
+}
+
+QTEST_MAIN(tst_BatchRecords)
+#include "tst_batchrecords.moc"
