@@ -184,32 +184,19 @@ void SerialSchedule::setSlave(bool slave)
 QString SerialSchedule::statusText(qint8 code)
 {
     switch (code) {
-    case PortOk:
-        return QStringLiteral("COM port operation successful");
-    case PortOpened:
-        return QStringLiteral("COM port opened");
-    case PortClosed:
-        return QStringLiteral("COM port closed");
-    case PortInvalidBaudRate:
-        return QStringLiteral("COM port invalid baudrate");
-    case PortWriteFailed:
-        return QStringLiteral("COM port write operation failed");
-    case PortReadFailed:
-        return QStringLiteral("COM port read operation failed");
-    case PortReplyTimeout:
-        return QStringLiteral("COM port reply timeout hit");
-    case PortWriteTimeout:
-        return QStringLiteral("COM port write timeout hit");
-    case PortWriteDelayError:
-        return QStringLiteral("COM port write delay error");
-    case PortReadDelayError:
-        return QStringLiteral("COM port read delay error");
-    case PortNotOpened:
-        return QStringLiteral("COM port not opened");
-    case PortNotClosed:
-        return QStringLiteral("COM port not closed");
-    default:
-        return QStringLiteral("COM port undefined error");
+    case PortOk: return QStringLiteral("COM port operation successful");
+    case PortOpened: return QStringLiteral("COM port opened");
+    case PortClosed: return QStringLiteral("COM port closed");
+    case PortInvalidBaudRate: return QStringLiteral("COM port invalid baudrate");
+    case PortWriteFailed: return QStringLiteral("COM port write operation failed");
+    case PortReadFailed: return QStringLiteral("COM port read operation failed");
+    case PortReplyTimeout: return QStringLiteral("COM port reply timeout hit");
+    case PortWriteTimeout: return QStringLiteral("COM port write timeout hit");
+    case PortWriteDelayError: return QStringLiteral("COM port write delay error");
+    case PortReadDelayError: return QStringLiteral("COM port read delay error");
+    case PortNotOpened: return QStringLiteral("COM port not opened");
+    case PortNotClosed: return QStringLiteral("COM port not closed");
+    default: return QStringLiteral("COM port undefined error");
     }
 }
 
@@ -313,11 +300,8 @@ void SerialSchedule::exchangeLoop()
             else
                 writeRequest();
             continue;
-        case AwaitReply:
-            readReplies();
-            continue;
-        case Delivering:
-            continue;
+        case AwaitReply: readReplies(); continue;
+        case Delivering: continue;
         }
     }
 }

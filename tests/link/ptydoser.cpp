@@ -129,22 +129,17 @@ void PtyDoser::answer(const QByteArray &request, int number)
 {
     QByteArray reply = replyTo(request, m_stateFlags, number);
     switch (m_answer.load()) {
-    case Answer::Reply:
-        send(reply);
-        break;
+    case Answer::Reply: send(reply); break;
     case Answer::SplitReply:
         send(reply.left(6));
         std::this_thread::sleep_for(std::chrono::milliseconds(m_splitGapMs.load()));
         send(reply.mid(6));
         break;
-    case Answer::HalfReply:
-        send(reply.left(6));
-        break;
+    case Answer::HalfReply: send(reply.left(6)); break;
     case Answer::BadCheckByte:
         reply[11] = char(reply[11] ^ 0x01);
         send(reply);
         break;
-    case Answer::Silence:
-        break;
+    case Answer::Silence: break;
     }
 }
