@@ -7,4 +7,7 @@ build="${BUILD_DIR:-$root/build}"
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" --parallel "$(nproc)"
+# Only the work actually done is shown (compiles, links, warnings, errors): a run with nothing to build
+# stays silent instead of listing every target again.
+cmake --build "$build" --parallel "$(nproc)" 2>&1 |
+    { grep -v -E '^\[ *[0-9]+%\] (Built target|Automatic MOC and UIC)|^Built target' || true; }
