@@ -9,6 +9,8 @@ packages=(
     libsqlite3-dev sqlite3
     libgl-dev
     fonts-dejavu-core
+    # The link benchmark's yardstick (a plain QSerialPort exchange); the program does not use it.
+    qt6-serialport-dev
 )
 # Images are redrawn from their SVG sources with rsvg-convert; only needed when they change.
 if [ "${WITH_IMAGE_TOOLS:-0}" = 1 ]; then packages+=(librsvg2-bin); fi
