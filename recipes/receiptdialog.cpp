@@ -432,7 +432,13 @@ void ReceiptDialog::renameReceipt(QString newName)
 
 void ReceiptDialog::saveReceiptDescription(QString description)
 {
-    ReceiptStore::updateDescription(m_ui->receiptNamelineEdit->text(), description);
+    const QString name = m_ui->receiptNamelineEdit->text();
+    ReceiptStore::updateDescription(name, description);
+    // The field shows what the recipe file holds: an update that did not take (the file removed behind
+    // the list's back, a file without the description row) must not look stored.
+    const QString stored = ReceiptStore::readDescription(name, TextEditEmbedded::emptyDescriptionText());
+    if (stored != description)
+        m_ui->descriptionTextEdit->setPlainText(stored);
 }
 
 void ReceiptDialog::deleteReceipt()

@@ -332,6 +332,14 @@ void tst_ReceiptDialog::descriptionUpdate()
     QVERIFY(accepted.answered());
     QCOMPARE(ReceiptStore::readDescription(recipe(0), emptyText), QStringLiteral("новое"));
     QCOMPARE(ReceiptStore::readDescription(QStringLiteral("a"), emptyText), quoted);
+
+    // A description that could not be stored is not shown as if it were.
+    QFile::remove(ReceiptStore::fullPath(recipe(0)));
+    ModalAnswerer lost(QStringLiteral("Да"));
+    QVERIFY(typeOnKeyboard(descriptionField(), QStringLiteral("третье")));
+    QVERIFY(lost.answered());
+    QCOMPARE(descriptionField()->toPlainText(), emptyText);
+    QVERIFY(!QFileInfo::exists(ReceiptStore::fullPath(recipe(0))));
 }
 
 void tst_ReceiptDialog::deleteRecipe_data()
