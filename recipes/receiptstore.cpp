@@ -103,16 +103,14 @@ bool createReceipt(const QString &name, const QString &description)
     const bool existedBefore = QFileInfo::exists(file);
     bool created = false;
     {
+        // Both statements run even after a failed open, so that the log tells the whole story.
         SqliteQuery query;
-        if (query.open(file)) {
-            query.runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS receiptdescription (description TEXT);"));
-            created = query.returnCode() == SQLITE_OK;
-            if (created) {
-                query.runQuery(QStringLiteral("INSERT INTO receiptdescription (description) values (%1);")
-                                   .arg(SqliteQuery::literal(description)));
-                created = query.returnCode() == SQLITE_OK;
-            }
-        }
+        created = query.open(file);
+        query.runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS receiptdescription (description TEXT);"));
+        created = created && query.returnCode() == SQLITE_OK;
+        query.runQuery(QStringLiteral("INSERT INTO receiptdescription (description) values (%1);")
+                           .arg(SqliteQuery::literal(description)));
+        created = created && query.returnCode() == SQLITE_OK;
     } // closed here, before a failed file is removed
     if (!created && !existedBefore)
         QFile::remove(file);
