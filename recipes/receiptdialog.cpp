@@ -485,6 +485,10 @@ void ReceiptDialog::handOver(const QString &title, const QString &question, bool
     m_currentReceiptName = name;
     // Only the host's answer ends the wait.
     setCommandButtonsEnabled(false);
+    // Nor may the recipe be renamed or described meanwhile: the host works on the file at the path it
+    // was given, and a rename would send a rewrite into a new, empty file of the old name.
+    m_ui->receiptNamelineEdit->setEnabled(false);
+    m_ui->descriptionTextEdit->setEnabled(false);
     if (load)
         emit receiptCanBeLoaded(ReceiptStore::fullPath(name));
     else

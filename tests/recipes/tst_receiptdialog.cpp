@@ -421,6 +421,9 @@ void tst_ReceiptDialog::handOverToHost()
     QCOMPARE(loadAsked.count() + rewriteAsked.count(), hostAnswer < 0 ? 0 : 1);
     for (QPushButton *command : commands)
         QCOMPARE(command->isEnabled(), hostAnswer < 0); // only the host's answer ends the wait
+    // The recipe handed over can be neither renamed nor described until the host has answered.
+    QCOMPARE(nameField()->isEnabled(), hostAnswer < 0);
+    QCOMPARE(descriptionField()->isEnabled(), hostAnswer < 0);
     if (hostAnswer < 0)
         return;
     QCOMPARE(asked.first().first().toString(), ReceiptStore::storePath() + recipe(2) + QStringLiteral(".db"));
