@@ -432,7 +432,13 @@ void ReceiptDialog::renameReceipt(QString newName)
 
 void ReceiptDialog::saveReceiptDescription(QString description)
 {
-    ReceiptStore::updateDescription(m_ui->receiptNamelineEdit->text(), description);
+    const QString name = m_ui->receiptNamelineEdit->text();
+    ReceiptStore::updateDescription(name, description);
+    // The field shows what the recipe file holds: an update that did not take (the file removed behind
+    // the list's back, a file without the description row) must not look stored.
+    const QString stored = ReceiptStore::readDescription(name, TextEditEmbedded::emptyDescriptionText());
+    if (stored != description)
+        m_ui->descriptionTextEdit->setPlainText(stored);
 }
 
 void ReceiptDialog::deleteReceipt()
@@ -478,25 +484,36 @@ void ReceiptDialog::handOver(const QString &title, const QString &question, bool
         return;
     m_currentReceiptName = name;
     // Only the host's answer ends the wait.
-    setCommandButtonsEnabled(false);
+    setWaitingForHost(true);
     if (load)
         emit receiptCanBeLoaded(ReceiptStore::fullPath(name));
     else
         emit receiptCanBeRewrited(ReceiptStore::fullPath(name));
 }
 
-void ReceiptDialog::setCommandButtonsEnabled(bool enabled)
+void ReceiptDialog::setWaitingForHost(bool waiting)
 {
+    const bool enabled = !waiting;
     m_ui->createReceiptButton->setEnabled(enabled);
     m_ui->closeButton->setEnabled(enabled);
     m_ui->loadReceiptButton->setEnabled(enabled);
     m_ui->changeReceiptButton->setEnabled(enabled);
     m_ui->deleteReceiptButton->setEnabled(enabled);
+    // While the host works on the file at the path it was given, no other recipe can be chosen (which
+    // would enable the commands again) and this one can be neither renamed nor described: a rename
+    // would send a rewrite into a new, empty file of the old name. Every answer closes the dialog, and
+    // the next opening enables the fields for the recipe it selects.
+    m_ui->receiptListWidget->setEnabled(enabled);
+    if (waiting) {
+        for (QWidget *widget : {static_cast<QWidget *>(m_ui->upButton), static_cast<QWidget *>(m_ui->downButton),
+                 static_cast<QWidget *>(m_ui->receiptNamelineEdit), static_cast<QWidget *>(m_ui->descriptionTextEdit)})
+            widget->setEnabled(false);
+    }
 }
 
 void ReceiptDialog::receiptWasLoaded()
 {
-    setCommandButtonsEnabled(true);
+    setWaitingForHost(false);
     m_ui->currentReceiptNameLabel->setText(m_currentReceiptName);
     emit receiptLoaded(m_currentReceiptName);
     closeWindow();
@@ -504,21 +521,21 @@ void ReceiptDialog::receiptWasLoaded()
 
 void ReceiptDialog::receiptWasNotLoaded()
 {
-    setCommandButtonsEnabled(true);
+    setWaitingForHost(false);
     m_ui->currentReceiptNameLabel->setText(m_currentReceiptName);
     closeWindow();
 }
 
 void ReceiptDialog::receiptWasRewrited()
 {
-    setCommandButtonsEnabled(true);
+    setWaitingForHost(false);
     emit receiptRewrited(m_currentReceiptName);
     closeWindow();
 }
 
 void ReceiptDialog::receiptWasNotRewrited()
 {
-    setCommandButtonsEnabled(true);
+    setWaitingForHost(false);
     closeWindow();
 }
 

@@ -90,7 +90,7 @@ private:
     void listStepUp();
     void listStepDown();
     void handOver(const QString &title, const QString &question, bool load);
-    void setCommandButtonsEnabled(bool enabled);
+    void setWaitingForHost(bool waiting);
     int rowOf(const QString &name) const;
 
     std::unique_ptr<Ui::receiptDialogForm> m_ui;

@@ -2,6 +2,8 @@
 
 #include "sqlitequery.h"
 
+#include <sqlite3.h>
+
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -95,13 +97,24 @@ bool hasForbiddenCharacter(const QString &name)
     return false;
 }
 
-void createReceipt(const QString &name, const QString &description)
+bool createReceipt(const QString &name, const QString &description)
 {
-    SqliteQuery query;
-    query.open(fullPath(name));
-    query.runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS receiptdescription (description TEXT);"));
-    query.runQuery(QStringLiteral("INSERT INTO receiptdescription (description) values (%1);")
-                       .arg(SqliteQuery::literal(description)));
+    const QString file = fullPath(name);
+    const bool existedBefore = QFileInfo::exists(file);
+    bool created = false;
+    {
+        // Both statements run even after a failed open, so that the log tells the whole story.
+        SqliteQuery query;
+        created = query.open(file);
+        query.runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS receiptdescription (description TEXT);"));
+        created = created && query.returnCode() == SQLITE_OK;
+        query.runQuery(QStringLiteral("INSERT INTO receiptdescription (description) values (%1);")
+                           .arg(SqliteQuery::literal(description)));
+        created = created && query.returnCode() == SQLITE_OK;
+    } // closed here, before a failed file is removed
+    if (!created && !existedBefore)
+        QFile::remove(file);
+    return created;
 }
 
 QString readDescription(const QString &name, const QString &emptyDescription)

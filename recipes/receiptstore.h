@@ -32,8 +32,10 @@ bool fileExists(const QString &name);
 /// Whether the name holds one of \ / : * ? < > | or the double quote.
 bool hasForbiddenCharacter(const QString &name);
 
-/// Creates the recipe file with its description table and one description row.
-void createReceipt(const QString &name, const QString &description);
+/// Creates the recipe file with its description table and one description row. Returns false when the
+/// file could not be made or written; a file left half made by the attempt is removed again, so that
+/// the name stays free and no recipe without its description row is listed.
+bool createReceipt(const QString &name, const QString &description);
 /// The stored description, or emptyDescription when the file, the table or the row is missing.
 QString readDescription(const QString &name, const QString &emptyDescription);
 /// Replaces the description; a recipe whose file is gone is left alone.

@@ -81,7 +81,12 @@ void SaveReceiptDialog::saveReceipt()
         warn(ReceiptMessages::forbiddenCharacters());
         return;
     }
-    ReceiptStore::createReceipt(m_pendingName, m_ui->descriptionTextEdit->toPlainText());
+    // A recipe whose file could not be made is not announced: the host would be asked to write into
+    // nothing, and the manager and the recipe button would then show a recipe that does not exist.
+    if (!ReceiptStore::createReceipt(m_pendingName, m_ui->descriptionTextEdit->toPlainText())) {
+        warn(ReceiptMessages::notCreated(m_pendingName));
+        return;
+    }
     // Only the host's answer, receiptWasSaved(), releases the dialog.
     m_ui->saveButton->setEnabled(false);
     m_ui->cancelButton->setEnabled(false);

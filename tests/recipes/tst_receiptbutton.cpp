@@ -127,6 +127,10 @@ void tst_ReceiptButton::saveRefusals_data()
         << QStringLiteral("мУКА") << QStringLiteral("Рецепт с названием \"мУКА\" существует");
     for (const QChar c : QStringLiteral("\\/:*?<>|\""))
         QTest::addRow("character %s", QString(c).toUtf8().constData()) << (QStringLiteral("Сахар") + c) << forbidden;
+    // 130 Cyrillic letters are 260 bytes, more than a file name may hold: the file cannot be made.
+    const QString tooLong(130, QChar(u'Ж'));
+    QTest::addRow("file cannot be made") << tooLong
+                                         << QStringLiteral("Не удалось создать файл рецепта \"%1\"").arg(tooLong);
 }
 
 void tst_ReceiptButton::saveRefusals()

@@ -332,6 +332,14 @@ void tst_ReceiptDialog::descriptionUpdate()
     QVERIFY(accepted.answered());
     QCOMPARE(ReceiptStore::readDescription(recipe(0), emptyText), QStringLiteral("новое"));
     QCOMPARE(ReceiptStore::readDescription(QStringLiteral("a"), emptyText), quoted);
+
+    // A description that could not be stored is not shown as if it were.
+    QFile::remove(ReceiptStore::fullPath(recipe(0)));
+    ModalAnswerer lost(QStringLiteral("Да"));
+    QVERIFY(typeOnKeyboard(descriptionField(), QStringLiteral("третье")));
+    QVERIFY(lost.answered());
+    QCOMPARE(descriptionField()->toPlainText(), emptyText);
+    QVERIFY(!QFileInfo::exists(ReceiptStore::fullPath(recipe(0))));
 }
 
 void tst_ReceiptDialog::deleteRecipe_data()
@@ -413,6 +421,14 @@ void tst_ReceiptDialog::handOverToHost()
     QCOMPARE(loadAsked.count() + rewriteAsked.count(), hostAnswer < 0 ? 0 : 1);
     for (QPushButton *command : commands)
         QCOMPARE(command->isEnabled(), hostAnswer < 0); // only the host's answer ends the wait
+    // The recipe handed over can be neither renamed nor described until the host has answered, and a
+    // touch on another recipe neither selects it nor enables the commands again.
+    touchRow(1);
+    QCOMPARE(list()->currentRow(), hostAnswer < 0 ? 1 : 2);
+    QCOMPARE(nameField()->isEnabled(), hostAnswer < 0);
+    QCOMPARE(descriptionField()->isEnabled(), hostAnswer < 0);
+    for (QPushButton *command : commands)
+        QCOMPARE(command->isEnabled(), hostAnswer < 0);
     if (hostAnswer < 0)
         return;
     QCOMPARE(asked.first().first().toString(), ReceiptStore::storePath() + recipe(2) + QStringLiteral(".db"));
@@ -423,6 +439,7 @@ void tst_ReceiptDialog::handOverToHost()
         hostAnswer ? m_dialog->receiptWasRewrited() : m_dialog->receiptWasNotRewrited();
     for (QPushButton *command : commands)
         QVERIFY(command->isEnabled());
+    QVERIFY(list()->isEnabled());
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(loaded.count(), load ? hostAnswer : 0);
     QCOMPARE(rewritten.count(), load ? 0 : hostAnswer);
