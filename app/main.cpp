@@ -27,7 +27,10 @@ int main(int argc, char *argv[])
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         window.show();
         window.restoreLastSession();
-        exitCode = application.exec();
+        // A termination signal while the start-up restore question waits closes the window before the event
+        // loop runs; a loop started then would wait for a close that has already happened.
+        if (window.isVisible())
+            exitCode = application.exec();
     }
     return exitCode;
 }

@@ -209,7 +209,10 @@ bool D415_Fendrix::checkTheEndOfTheParty(int number)
     if (position < 0)
         return false;
     DoserState &doser = doserState[position];
-    if (doser.doseFaultPlus > doser.mustToBeDoneWeight) {
+    // Without a plus tolerance a target met exactly would leave a dose of 0 to fill, again and again: what
+    // rounds to nothing at the doser's precision is done as well.
+    const bool nothingLeft = formatWeight(position, doser.mustToBeDoneWeight).toDouble() <= 0;
+    if (doser.doseFaultPlus > doser.mustToBeDoneWeight || nothingLeft) {
         doser.downloadPending = false;
         doser.uploadPending = false;
         doser.idle = true;

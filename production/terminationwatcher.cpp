@@ -1,5 +1,6 @@
 #include "terminationwatcher.h"
 
+#include <QApplication>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -45,4 +46,12 @@ void TerminationWatcher::closeWindow()
     char buffer[16];
     while (read(s_pipe[0], buffer, sizeof buffer) > 0) { }
     m_window->close();
+    // Dialogs and message boxes are windows of their own: an open one would keep the application, or a
+    // question waiting in its own loop, running. Hidden, a question counts as unanswered.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (window != m_window && window->isVisible())
+            window->hide();
+    }
+    QCoreApplication::quit();
 }

@@ -12,9 +12,11 @@ private slots:
     void cleanup();
     void firstStartCreatesTablesAndClosesInOrder();
     void secondStartKeepsRows();
+    void terminationWhileRestoreQuestionWaits();
 
 private:
-    QByteArray runUntilClosed();
+    QByteArray runUntilClosed(const QByteArray &ready = "All butches are finished");
+    bool m_finished = false;
     TestWorkDir *m_dir = nullptr;
 };
 
@@ -32,8 +34,9 @@ void tst_Startup::cleanup()
 
 /// Starts the program, lets it come up, closes its window as a window manager would and returns
 /// what it wrote to standard error.
-QByteArray tst_Startup::runUntilClosed()
+QByteArray tst_Startup::runUntilClosed(const QByteArray &ready)
 {
+    m_finished = false;
     QProcess program;
     program.setWorkingDirectory(m_dir->path());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -44,14 +47,13 @@ QByteArray tst_Startup::runUntilClosed()
         return QByteArray("could not start");
     QByteArray log;
     QDeadlineTimer deadline(20000);
-    while (
-        !log.contains("All butches are finished") && !deadline.hasExpired() && program.state() == QProcess::Running) {
+    while (!log.contains(ready) && !deadline.hasExpired() && program.state() == QProcess::Running) {
         program.waitForReadyRead(100);
         log += program.readAllStandardError();
     }
     // SIGTERM is not a window close; send the close the way the platform does, through the window.
     program.terminate();
-    program.waitForFinished(20000);
+    m_finished = program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit;
     log += program.readAllStandardError();
     return log;
 }
@@ -59,6 +61,7 @@ QByteArray tst_Startup::runUntilClosed()
 void tst_Startup::firstStartCreatesTablesAndClosesInOrder()
 {
     const QByteArray log = runUntilClosed();
+    QVERIFY2(m_finished, log.constData());
     QVERIFY2(log.contains("\nCan open database: not an error\n"), log.constData());
     QVERIFY2(log.contains("APPLICATION IS CLOSED, ALL WORKS ARE STOPPED\n"), log.constData());
     QVERIFY2(log.contains("~D415_Fendrix()\n"), log.constData());
@@ -84,6 +87,27 @@ void tst_Startup::secondStartKeepsRows()
     query.open(QStringLiteral("data.db"));
     query.runQuery(QStringLiteral("SELECT productName FROM product"));
     QCOMPARE(query.values(), (QList<QByteArray> {"Сахар"}));
+}
+
+/// Stopped by its service manager while the start-up question about an unfinished batch waits for an
+/// operator: the program still ends, the orderly way, and the batch stays open for the next start.
+void tst_Startup::terminationWhileRestoreQuestionWaits()
+{
+    {
+        SqliteQuery query;
+        QVERIFY(query.open(QStringLiteral("data.db")));
+        query.runQuery(QStringLiteral("CREATE TABLE butch (idButch INTEGER PRIMARY KEY, date TEXT, startTime TEXT, "
+                                      "endTime TEXT, endDate TEXT);"));
+        query.runQuery(QStringLiteral("INSERT INTO butch VALUES (7, '02.02.2025', '10:00', '', '');"));
+    }
+    const QByteArray log = runUntilClosed("\nCurrent idButch is 7");
+    QVERIFY2(m_finished, log.constData());
+    QVERIFY2(log.contains("APPLICATION IS CLOSED, ALL WORKS ARE STOPPED\n"), log.constData());
+    QVERIFY2(log.contains("~D415_Fendrix()\n"), log.constData());
+    SqliteQuery query;
+    query.open(QStringLiteral("data.db"));
+    query.runQuery(QStringLiteral("SELECT endTime FROM butch WHERE idButch = 7"));
+    QCOMPARE(query.values(), (QList<QByteArray> {QByteArray()}));
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

@@ -166,28 +166,39 @@ void tst_Workflow::batchRunsToTheEnd()
 
 void tst_Workflow::preparatoryDischarge_data()
 {
+    QTest::addColumn<QString>("plus");
     QTest::addColumn<QString>("inHopper");
     QTest::addColumn<double>("firstFill");
     QTest::addColumn<QByteArray>("logLine");
-    QTest::addRow("below a quarter of the tolerance") << "0.4" << 10.0
+    QTest::addRow("below a quarter of the tolerance") << "2"
+                                                      << "0.4" << 10.0
                                                       << QByteArray("device 30 has 0.4 in hopper < (doseFaultPlus/4) - "
                                                                     "can not be counted\n");
-    QTest::addRow("a quarter of the tolerance") << "0.5" << 9.5
+    QTest::addRow("a quarter of the tolerance") << "2"
+                                                << "0.5" << 9.5
                                                 << QByteArray("device 30 weight 0.5 in hopper has been uploaded and "
                                                               "added into result butch weight\n");
+    // Without a tolerance the part ends when nothing is left to fill, not with a dose of 0.
+    QTest::addRow("no tolerance, the target met exactly")
+        << "0"
+        << "0" << 10.0
+        << QByteArray("device 30 weight 0 in hopper has been uploaded "
+                      "and added into result butch weight\n");
 }
 
 void tst_Workflow::preparatoryDischarge()
 {
+    QFETCH(QString, plus);
     QFETCH(QString, inHopper);
     QFETCH(double, firstFill);
     QFETCH(QByteArray, logLine);
-    QVERIFY(m_station->startSimulator({"--plus", "2", "--net", inHopper}));
+    QVERIFY(m_station->startSimulator({"--plus", plus, "--net", inHopper}));
     ModalAnswerer done(QStringLiteral("Ok"), 30000);
     QVERIFY(startBatch(QStringLiteral("10")));
     QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 20000);
     QVERIFY(m_station->log().text().contains(logLine));
     QCOMPARE(fills().value(0), firstFill);
+    QCOMPARE(fills().size(), 1);
     verifyFinished(10.0);
 }
 
