@@ -151,11 +151,20 @@ bool PortScanner::canOpenNow(const QString &path, const QSet<FileId> &locked)
     const int fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    int lines = TIOCM_DTR | TIOCM_RTS;
-    ioctl(fd, TIOCMBIC, &lines);
-    const bool usable = isatty(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // The lines of a port another program holds are left alone; a free one is lowered again at once.
+    const bool usable = isatty(fd) && !isHeldExclusively(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (usable) {
+        int lines = TIOCM_DTR | TIOCM_RTS;
+        ioctl(fd, TIOCMBIC, &lines);
+    }
     ::close(fd);
     return usable;
+}
+
+bool PortScanner::isHeldExclusively(int fd)
+{
+    int exclusive = 0;
+    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
 }
 
 QStringList PortScanner::availablePorts(bool includeSystemPorts)

@@ -16,6 +16,10 @@ public:
     /// "ttyUSB2" before "ttyUSB10": digit runs compare by value.
     static bool naturalLess(const QString &a, const QString &b);
 
+    /// Whether the terminal open on @p fd is held by another program with TIOCEXCL. Root passes that
+    /// lock at open, so it has to be asked for before the line is touched.
+    static bool isHeldExclusively(int fd);
+
 private:
     struct FileId
     {

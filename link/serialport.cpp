@@ -146,12 +146,14 @@ bool SerialPort::openDevice(const QString &path)
     m_fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0)
         return false;
-    setModemLines(m_fd, TIOCM_DTR | TIOCM_RTS, false);
-    // TIOCEXCL keeps other programs out; flock also stops a second instance of ours run as root.
-    if (!isatty(m_fd) || flock(m_fd, LOCK_EX | LOCK_NB) != 0 || !PortRegistry::claim(st.st_rdev)) {
+    // TIOCEXCL keeps other programs out, but root passes it: another holder's TIOCEXCL is asked for,
+    // and flock stops a second instance of ours. A line held elsewhere is left untouched.
+    if (!isatty(m_fd) || PortScanner::isHeldExclusively(m_fd) || flock(m_fd, LOCK_EX | LOCK_NB) != 0
+        || !PortRegistry::claim(st.st_rdev)) {
         releaseHandle();
         return false;
     }
+    setModemLines(m_fd, TIOCM_DTR | TIOCM_RTS, false);
     m_deviceNumber = st.st_rdev;
     m_exclusive = ioctl(m_fd, TIOCEXCL) == 0;
     if (tcgetattr(m_fd, &m_saved) != 0) {

@@ -335,7 +335,10 @@ qint64 DoserModel::withNoise(qint64 units)
     if (m_noise <= 0)
         return units;
     std::uniform_int_distribution<qint64> spread(-m_noise, m_noise);
-    return std::clamp<qint64>(units + spread(m_random), 0, MaxMantissa);
+    // A dose that was asked for never lands on nothing: the workstation learns that a dose has been
+    // weighed only from the change of the lifetime weight counter, and would wait for it for ever.
+    const qint64 lowest = units > 0 ? 1 : 0;
+    return std::clamp<qint64>(units + spread(m_random), lowest, MaxMantissa);
 }
 
 void DoserModel::injectError(quint8 code, qint64 nowMs)

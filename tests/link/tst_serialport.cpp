@@ -5,10 +5,12 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <memory>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +61,7 @@ private slots:
     void secondOpenIsRefused();
     void listingOrderAndFilter();
     void heldPortIsNotListed();
+    void portHeldExclusivelyElsewhereIsRefused();
     void lineDropAndReopen();
 
 private:
@@ -381,6 +384,24 @@ void tst_SerialPort::heldPortIsNotListed()
     QCOMPARE(readInto(port, got, 5), 5);
     QVERIFY(port.close());
     QCOMPARE(availablePorts(), (QStringList {QStringLiteral("line1"), QStringLiteral("line2")}));
+}
+
+void tst_SerialPort::portHeldExclusivelyElsewhereIsRefused()
+{
+    // Another program holds the line with TIOCEXCL only, as most terminal programs do; root passes it.
+    const int other = ::open(QFile::encodeName(m_doser->slavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(other >= 0);
+    QCOMPARE(ioctl(other, TIOCEXCL), 0);
+    SerialPort port;
+    QVERIFY(!port.open(QStringLiteral("line1")));
+    QVERIFY(!port.isOpen());
+    QCOMPARE(availablePorts(), QStringList());
+
+    // Released, the line can be had.
+    QCOMPARE(ioctl(other, TIOCNXCL), 0);
+    ::close(other);
+    QCOMPARE(availablePorts(), QStringList {QStringLiteral("line1")});
+    QVERIFY(port.open(QStringLiteral("line1")));
 }
 
 void tst_SerialPort::lineDropAndReopen()

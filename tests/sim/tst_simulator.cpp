@@ -136,6 +136,7 @@ private slots:
     void framesThatGetNoReply_data();
     void framesThatGetNoReply();
     void fillWeighDischargeKeepCountersConsistent();
+    void noisyFillsStayWithinNoise_data();
     void noisyFillsStayWithinNoise();
     void fillIntoLoadedHopperIsErrorNine();
     void stopAndContinue();
@@ -372,21 +373,36 @@ void tst_Simulator::fillWeighDischargeKeepCountersConsistent()
     QCOMPARE(text(ask(line, 20)), QStringLiteral("0.0")); // nothing left
 }
 
+void tst_Simulator::noisyFillsStayWithinNoise_data()
+{
+    QTest::addColumn<int>("dose"); // in units of 0.01
+    QTest::addColumn<QString>("noise");
+    QTest::addColumn<int>("lowest");
+    QTest::addColumn<int>("highest");
+    QTest::addRow("10.00 within 0.50") << 1000 << "0.5" << 950 << 1050;
+    // The lifetime weight must change for every dose weighed: a small dose never lands on nothing.
+    QTest::addRow("0.01 within 0.05") << 1 << "0.05" << 1 << 6;
+}
+
 void tst_Simulator::noisyFillsStayWithinNoise()
 {
-    QVERIFY2(m_sim->start({"--fill-time", "20", "--decimals", "2", "--noise", "0.5", "--seed", "7", "--lifetime-weight",
+    QFETCH(int, dose);
+    QFETCH(QString, noise);
+    QFETCH(int, lowest);
+    QFETCH(int, highest);
+    QVERIFY2(m_sim->start({"--fill-time", "20", "--decimals", "2", "--noise", noise, "--seed", "7", "--lifetime-weight",
                  "1000000", "--lifetime-doses", "40"}),
         qPrintable(m_sim->lastError()));
     LineEnd line(QStringLiteral("ports/d415"));
     quint32 lifetime = 1000000;
     bool anyOff = false;
-    for (int dose = 1; dose <= 8; ++dose) {
-        ask(line, 14, 0, 1000, 2); // 10.00
-        QTRY_VERIFY_WITH_TIMEOUT(ask(line, 24, 19).rawValue() == quint32(40 + dose), 3000);
+    for (int n = 1; n <= 8; ++n) {
+        ask(line, 14, 0, dose, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(ask(line, 24, 19).rawValue() == quint32(40 + n), 3000);
         const D415DataPacket discharged = ask(line, 20);
         const qint32 units = qRound(discharged.value() * 100);
-        QVERIFY2(units >= 950 && units <= 1050, qPrintable(text(discharged)));
-        anyOff = anyOff || units != 1000;
+        QVERIFY2(units >= lowest && units <= highest, qPrintable(text(discharged)));
+        anyOff = anyOff || units != dose;
         lifetime += quint32(units);
         QCOMPARE(ask(line, 24, 20).rawValue(), lifetime);
     }
