@@ -61,8 +61,12 @@ void D415_Fendrix::showD415Settings()
 {
     d415SettingsDialog->clearFields();
     deviceConnectionTest(0);
+    // Refilling the list announces each current entry as the doser's product (empty, then the first name):
+    // opening the dialog to look must leave the doser on the product it is dosing, batch records included.
+    const QString product = d415[0]->productName();
     getProductsNames();
-    d415SettingsDialog->selectProductType(d415[0]->productName());
+    d415SettingsDialog->selectProductType(product);
+    changeD415Product(0, product);
     centreOnWindow(d415SettingsDialog);
     d415SettingsDialog->show();
 }

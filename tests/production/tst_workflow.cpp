@@ -4,6 +4,8 @@
 #include "sqlitequery.h"
 #include "stationharness.h"
 
+#include <QComboBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +28,7 @@ private slots:
     void silentDoserStopsAndBatchFinishesAfterRestore();
     void doserErrorStopsTheBatch();
     void stationDiesAndFinishesAfterRestart();
+    void lookingAtSettingsKeepsTheProduct();
 
 private:
     bool startBatch(const QString &target, const QString &product = QStringLiteral("Сахар"));
@@ -328,6 +331,33 @@ void tst_Workflow::stationDiesAndFinishesAfterRestart()
     QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 30000);
     verifyFinished(dischargedSum());
     QVERIFY(std::abs(dischargedSum() - 100.0) < 0.5);
+}
+
+/// The doser settings re-read the catalogue each time they open; a look at them during a batch must not
+/// hand the batch another product (the first of the catalogue) to be recorded with it.
+void tst_Workflow::lookingAtSettingsKeepsTheProduct()
+{
+    QVERIFY(m_station->startSimulator({"--max-dose", "50", "--plus", "0.5"}));
+    StationHarness::addProduct(QStringLiteral("Сахар"));
+    ModalAnswerer done(QStringLiteral("Ok"), 30000);
+    QVERIFY(startBatch(QStringLiteral("60"), QStringLiteral("Мука")));
+    auto *container = m_station->window()->findChild<QGroupBox *>(QStringLiteral("containerD415_11"));
+    QCOMPARE(container->title(), QStringLiteral("Дозатор 30 - Мука"));
+
+    QTest::mouseClick(m_station->button("d415SettingsButton"), Qt::LeftButton);
+    QDialog *settings = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("d415Settings"))
+            settings = qobject_cast<QDialog *>(widget);
+    }
+    QVERIFY(settings && settings->isVisible());
+    QCOMPARE(settings->findChild<QComboBox *>(QStringLiteral("productType"))->currentText(), QStringLiteral("Мука"));
+    QTest::mouseClick(settings->findChild<QPushButton *>(QStringLiteral("closeButton")), Qt::LeftButton);
+    QCOMPARE(container->title(), QStringLiteral("Дозатор 30 - Мука"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 20000);
+    verifyFinished(60.0);
+    QCOMPARE(task().at(5), QStringLiteral("Мука"));
 }
 
 QTEST_MAIN(tst_Workflow)
