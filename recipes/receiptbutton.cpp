@@ -1,6 +1,7 @@
 #include "receiptbutton.h"
 #include "ui_receiptbutton.h"
 
+#include "dialogplacement.h"
 #include "receiptdialog.h"
 #include "receipttiming.h"
 #include "recipeslog.h"
@@ -82,10 +83,10 @@ void ReceiptButton::closeAllForms()
 void ReceiptButton::showReceiptDialog()
 {
     const QString text = m_ui->receiptEditorButton->text();
-    // Dialogs open over the middle of the window that hosts the button.
+    // Dialogs open over the middle of the window that hosts the button, kept whole on the screen.
     const QWidget *host = window();
     if (host->isVisible())
-        m_manager->move(host->geometry().center() - m_manager->rect().center());
+        DialogPlacement::centreOnScreen(m_manager.get(), host->geometry());
     m_manager->show();
     m_manager->refreshReceipts(text == noReceipt ? QString() : text);
 }

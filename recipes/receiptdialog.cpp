@@ -1,6 +1,7 @@
 #include "receiptdialog.h"
 #include "ui_receiptdialog.h"
 
+#include "dialogplacement.h"
 #include "receiptmessages.h"
 #include "receiptstore.h"
 #include "recipeslog.h"
@@ -129,7 +130,7 @@ void ReceiptDialog::createReceiptsStoreDir()
 void ReceiptDialog::showCreateReceiptDialog()
 {
     if (isVisible())
-        m_saveDialog->move(geometry().center() - m_saveDialog->rect().center());
+        DialogPlacement::centreOnScreen(m_saveDialog.get(), geometry());
     m_saveDialog->show();
 }
 

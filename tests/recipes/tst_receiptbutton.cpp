@@ -45,6 +45,8 @@ private slots:
     void restrictions();
     void timingProperties();
     void destructionOrder();
+    void dialogsOpenOnTheScreen_data();
+    void dialogsOpenOnTheScreen();
 
 private:
     SaveReceiptDialog *saveDialog() const;
@@ -386,6 +388,32 @@ void tst_ReceiptButton::destructionOrder()
     const qsizetype dialog = log.indexOf("~ReceiptDialog()\n");
     const qsizetype save = log.indexOf("~SaveReceiptDialog()\n");
     QVERIFY2(button >= 0 && dialog > button && save > dialog, log.constData());
+}
+
+void tst_ReceiptButton::dialogsOpenOnTheScreen_data()
+{
+    QTest::addColumn<int>("corner");
+    QTest::addRow("host in the top-left corner") << int(Qt::TopLeftCorner);
+    QTest::addRow("host in the bottom-right corner") << int(Qt::BottomRightCorner);
+}
+
+/// A small host near an edge of the screen: centred over it the dialogs would reach past the screen, where
+/// a touch cannot get at their buttons.
+void tst_ReceiptButton::dialogsOpenOnTheScreen()
+{
+    QFETCH(int, corner);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QRect host(QPoint(), QSize(200, 80));
+    if (corner == Qt::TopLeftCorner)
+        host.moveTopLeft(screen.topLeft());
+    else
+        host.moveBottomRight(screen.bottomRight());
+    m_host->setGeometry(host);
+    openSaveDialog();
+    const QRect managerFrame = manager()->frameGeometry();
+    QVERIFY2(screen.contains(managerFrame), qPrintable(QDebug::toString(managerFrame)));
+    const QRect saveFrame = saveDialog()->frameGeometry();
+    QVERIFY2(screen.contains(saveFrame), qPrintable(QDebug::toString(saveFrame)));
 }
 
 QTEST_MAIN(tst_ReceiptButton)
