@@ -27,6 +27,9 @@ Product::Product(QWidget *parent)
     connect(delButton, &QPushButton::clicked, this, &Product::deleteProduct);
     connect(addButton, &QPushButton::clicked, this, &Product::addProduct);
     connect(productTable, &QTableWidget::itemClicked, this, &Product::productTableClicked);
+    // The panel has no keyboard of its own: a touch on the name opens the on-screen one, and "Enter" puts
+    // the typed name into the field for "Добавить".
+    connect(newProductName, &LineEditEmbedded::textHasEntered, newProductName, &QLineEdit::setText);
 }
 
 Product::~Product()

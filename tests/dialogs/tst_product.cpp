@@ -1,3 +1,5 @@
+#include "keyboard.h"
+#include "lineeditembedded.h"
 #include "modalanswerer.h"
 #include "product.h"
 #include "productionrecords.h"
@@ -5,6 +7,7 @@
 #include "testworkdir.h"
 
 #include <QHeaderView>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -19,6 +22,7 @@ private slots:
     void emptyCatalogue();
     void emptyNameAddsNothing();
     void sameNameTwiceGetsTwoIds();
+    void nameTypedOnTheKeyboard();
     void deleteAsksAndKeepsSelectionOnNo();
     void namesRoundTrip_data();
     void namesRoundTrip();
@@ -114,6 +118,35 @@ void tst_Product::sameNameTwiceGetsTwoIds()
     const QString secondId = product.productTable->item(1, 1)->text();
     QVERIFY(!firstId.isEmpty());
     QVERIFY(firstId != secondId);
+}
+
+/// The panel has no keyboard: a touch on the name field opens the full on-screen keyboard, whose keys
+/// type the name that "Добавить" then stores.
+void tst_Product::nameTypedOnTheKeyboard()
+{
+    Product product;
+    product.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&product));
+    auto *field = qobject_cast<LineEditEmbedded *>(product.newProductName);
+    QVERIFY(field);
+    QTest::mouseClick(field, Qt::LeftButton);
+    Keyboard *keyboard = field->keyboard();
+    QVERIFY(keyboard && keyboard->isVisible());
+    QCOMPARE(keyboard->windowTitle(), QStringLiteral("Новый продукт"));
+    for (const QChar c : QStringLiteral("соль")) {
+        QPushButton *key = nullptr;
+        for (QPushButton *candidate : keyboard->findChildren<QPushButton *>()) {
+            if (candidate->text() == QString(c) && candidate->isVisible())
+                key = candidate;
+        }
+        QVERIFY2(key, qPrintable(QString(c)));
+        QTest::mouseClick(key, Qt::LeftButton);
+    }
+    QTest::mouseClick(keyboard->findChild<QPushButton *>(QStringLiteral("enterButton")), Qt::LeftButton);
+    QVERIFY(!keyboard->isVisible());
+    QCOMPARE(product.newProductName->text(), QStringLiteral("соль"));
+    QTest::mouseClick(product.addButton, Qt::LeftButton);
+    QCOMPARE(shownNames(product), QStringList {QStringLiteral("соль")});
 }
 
 void tst_Product::deleteAsksAndKeepsSelectionOnNo()
@@ -215,7 +248,8 @@ void tst_Product::unopenableDatabase()
     }
     const QByteArray log = capture.text();
     QVERIFY2(log.startsWith("\nCan't open database: "), log.constData());
-    QVERIFY(log.endsWith("~Product()\n"));
+    // The name field, a child of the dialog, goes after the dialog's own last line.
+    QVERIFY(log.endsWith("~Product()\n~LineEditEmbedded()\n"));
     QCOMPARE(QDir(QStringLiteral("data.db")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
