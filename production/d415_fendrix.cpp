@@ -8,9 +8,12 @@
 #include "serialport.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 
+#include <algorithm>
 #include <cstdio>
 
 D415_Fendrix::D415_Fendrix(QWidget *parent)
@@ -19,6 +22,7 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     setFixedSize(895, 245);
     move(300, 300);
+    keepOnScreen();
 
     link = new D415Link(QString());
     for (int position = 0; position < DoserCount; ++position) {
@@ -69,6 +73,22 @@ D415_Fendrix::~D415_Fendrix()
     delete d415SettingsDialog;
     delete link;
     delete ui;
+}
+
+// At (300, 300) the window reaches 1195 pixels to the right: on a 1024 x 768 panel the manual group would lie
+// beyond the edge, out of reach of a touch. Where the screen is too small the window moves left (and up)
+// just enough to be whole; the dialogs centred on it follow.
+void D415_Fendrix::keepOnScreen()
+{
+    const QScreen *screen = QGuiApplication::screenAt(pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const int x = std::max(std::min(this->x(), available.right() + 1 - width()), available.left());
+    const int y = std::max(std::min(this->y(), available.bottom() + 1 - height()), available.top());
+    move(x, y);
 }
 
 void D415_Fendrix::buildMessageBoxes()

@@ -156,6 +156,7 @@ protected:
 private:
     // Construction and the database.
     void buildMessageBoxes();
+    void keepOnScreen();
     void connectDialogs();
     void connectPanel();
     void connectDoser(int position);
