@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -170,6 +171,7 @@ Keyboard *Keyboard::createKeyboard(Keyboard::Type type, QWidget *parent)
         keyboard->layOutFullsize();
     else
         keyboard->layOutNumeric();
+    keyboard->fitFunctionLabels();
     keyboard->setMode(Ru);
     // No layout: the dialog takes the size that encloses its keys.
     const QRect keys = keyboard->childrenRect();
@@ -225,6 +227,21 @@ void Keyboard::layOutNumeric()
     m_enter->setGeometry(225, 240, 60, 135);
     for (QPushButton *unused : {m_leftShift, m_rightShift, m_capsLock, m_language, m_up, m_down, m_left, m_right})
         unused->hide();
+}
+
+// The keys keep their sizes; a label wider than its key at 16 points ("Caps Lock", the numeric pad's
+// "Enter") gets a smaller font instead of losing its first and last letters.
+void Keyboard::fitFunctionLabels()
+{
+    constexpr int Margin = 8;
+    constexpr int SmallestPointSize = 8;
+    for (QPushButton *key : {m_enter, m_escape, m_backspace, m_leftShift, m_rightShift, m_capsLock, m_language}) {
+        QFont font = key->font();
+        while (font.pointSize() > SmallestPointSize
+            && QFontMetrics(font).horizontalAdvance(key->text()) > key->width() - 2 * Margin)
+            font.setPointSize(font.pointSize() - 1);
+        key->setFont(font);
+    }
 }
 
 void Keyboard::showFor(EmbeddedEditInterface *receiver, const QString &title, const QString &text)

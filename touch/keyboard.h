@@ -71,6 +71,7 @@ private:
     void placeRow(const QStringList &keys, int column, int row, int width, int height, int gap, int unit);
     void layOutFullsize();
     void layOutNumeric();
+    void fitFunctionLabels();
     void startHold(QTextCursor::MoveOperation move);
     void stopHold();
     void repeatHeldMove();
