@@ -63,8 +63,10 @@ void D415_Fendrix::showD415Settings()
     deviceConnectionTest(0);
     // Refilling the list announces each current entry as the doser's product (empty, then the first name):
     // opening the dialog to look must leave the doser on the product it is dosing, batch records included.
-    const QString product = d415[0]->productName();
+    // A doser without a product yet takes the first of the list, as the refill offers it.
+    const QString chosen = d415[0]->productName();
     getProductsNames();
+    const QString product = chosen.isEmpty() ? d415[0]->productName() : chosen;
     d415SettingsDialog->selectProductType(product);
     changeD415Product(0, product);
     centreOnWindow(d415SettingsDialog);
