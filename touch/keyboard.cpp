@@ -230,10 +230,10 @@ void Keyboard::layOutNumeric()
 }
 
 // The keys keep their sizes; a label wider than its key at 16 points ("Caps Lock", the numeric pad's
-// "Enter") gets a smaller font instead of losing its first and last letters.
+// "Enter" in some fonts) gets a smaller font instead of losing its first and last letters.
 void Keyboard::fitFunctionLabels()
 {
-    constexpr int Margin = 8;
+    constexpr int Margin = 4;
     constexpr int SmallestPointSize = 8;
     for (QPushButton *key : {m_enter, m_escape, m_backspace, m_leftShift, m_rightShift, m_capsLock, m_language}) {
         QFont font = key->font();
