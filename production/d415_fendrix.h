@@ -191,6 +191,9 @@ private:
     void finishTask(int position);
     void finishButch();
     void abandonDoserTask(int position);
+    bool addStartRecords();
+    bool addDoserTask(int position);
+    void refuseUnrecordedStart();
     static QString currentTime();
     static QString currentDate();
 
@@ -221,6 +224,8 @@ private:
     int resultColumns = 0;
     int resultRows = 0;
     QList<QByteArray> resultValues;
+    // Statements that failed since the start; a step compares it before and after its statements.
+    int failedStatements = 0;
 
     QTimer pollTimer; // 190 ms: weight, dose count and shift weight of the online doser
     QTimer probeTimer; // 500 ms: one weight request to a lost doser
