@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QtTest>
@@ -24,6 +25,7 @@ private slots:
     void restoresTaskOfServedDoser();
     void decliningDeletesEmptyBatch();
     void decliningClosesCountedBatch();
+    void decliningKeepsBatchThatCannotBeRead();
     void productNameIsStoredAsText_data();
     void productNameIsStoredAsText();
     void startThatCannotBeRecorded_data();
@@ -163,6 +165,41 @@ void tst_BatchRecords::decliningClosesCountedBatch()
     QCOMPARE(task.at(2), QStringLiteral("12.0"));
     // The earlier batch keeps its own end.
     QCOMPARE(row(QStringLiteral("SELECT endTime FROM butch WHERE idButch = 1")), QStringList {QStringLiteral("09:00")});
+}
+
+/// The question whether anything was done fails on a lock; the lock ends before the deletion would run.
+void tst_BatchRecords::decliningKeepsBatchThatCannotBeRead()
+{
+    openBatch(QStringLiteral("12.0"), {30}, QStringLiteral("Сахар"));
+    QVERIFY(m_station->startSimulator());
+    std::unique_ptr<DatabaseLock> lock;
+    QString boxText;
+    // The operator's "Нет", with another program taking data.db just then, for longer than one statement
+    // waits and shorter than two.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll.stop();
+        boxText = box->text();
+        lock = std::make_unique<DatabaseLock>(QStringLiteral("data.db"), 3000);
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == QStringLiteral("Нет"))
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+    });
+    poll.start(10);
+    const qsizetype mark = m_station->log().mark();
+    m_station->startStation();
+    QVERIFY(lock);
+    QCOMPARE(boxText, QStringLiteral("Последнее задание не завершено.\nВосстановить данные?"));
+    lock.reset();
+    QCOMPARE(row(QStringLiteral("SELECT idButch, endTime FROM butch WHERE idButch = 2")),
+        (QStringList {QStringLiteral("2"), QString()}));
+    QCOMPARE(
+        row(QStringLiteral("SELECT haveDoneWeight FROM task WHERE idButch = 2")), QStringList {QStringLiteral("12.0")});
+    QVERIFY(m_station->log().since(mark).contains("\nCan't tell whether the butch has done tasks, it is left open"));
 }
 
 void tst_BatchRecords::productNameIsStoredAsText_data()
