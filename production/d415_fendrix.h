@@ -226,6 +226,7 @@ private:
     QList<QByteArray> resultValues;
     // Statements that failed since the start; a step compares it before and after its statements.
     int failedStatements = 0;
+    int failuresAtBatchStart = 0; // failedStatements when the running batch was started or continued
 
     QTimer pollTimer; // 190 ms: weight, dose count and shift weight of the online doser
     QTimer probeTimer; // 500 ms: one weight request to a lost doser

@@ -115,6 +115,7 @@ void D415_Fendrix::startButtonActions()
         refuseUnrecordedStart();
         return;
     }
+    failuresAtBatchStart = failedStatements;
     pollTimer.stop();
     // Until the doser has been reset and has answered the dose count, an old fault must not stop the batch.
     for (int position = 0; position < DoserCount; ++position)
@@ -182,6 +183,7 @@ void D415_Fendrix::continueButton()
 
 void D415_Fendrix::continueButtonActions()
 {
+    failuresAtBatchStart = failedStatements;
     pollTimer.stop();
     for (int position = 0; position < DoserCount; ++position)
         disconnectStopOnFault(position);
@@ -387,7 +389,13 @@ void D415_Fendrix::hasGetTotalCommonWeight(int number, const QString &value)
         continueMode = false;
         if (questionBox->isVisible())
             questionBox->hide();
-        inform(QStringLiteral("Задание выполнено"));
+        // The doser's work is done either way; whether the records hold it is the operator's to know too.
+        if (failedStatements == failuresAtBatchStart) {
+            inform(QStringLiteral("Задание выполнено"));
+        } else {
+            std::fputs("\nThe butch has not been recorded completely in the database\n", stderr);
+            inform(QStringLiteral("Задание выполнено, но записать его в базу данных полностью не удалось."));
+        }
         enableControlElementsWhenButchIsDone();
         return;
     }
