@@ -73,6 +73,10 @@ int d415Settings::storedDoserNumber() const
 {
     bool isNumber = false;
     const int number = m_settings->value(doserNumberKey, QString::number(defaultDoserNumber)).toInt(&isNumber);
+    // Known only once the file has been read. A damaged file is read as far as it goes; the next save
+    // writes it anew.
+    if (m_settings->status() == QSettings::FormatError)
+        qCWarning(lcDoserSettings) << "the settings file" << m_settings->fileName() << "is damaged";
     if (isNumber && number >= 0 && number <= highestDoserNumber)
         return number;
     // A damaged settings file must not leave the station without a doser address.
@@ -96,8 +100,10 @@ void d415Settings::saveDoserNumber()
 {
     m_settings->setValue(doserNumberKey, d415Id->currentIndex());
     m_settings->sync();
-    if (m_settings->status() != QSettings::NoError)
-        qCDebug(lcDoserSettings) << "could not write the doser number to" << m_settings->fileName();
+    // Only a write that failed: a file that was damaged when read is written anew all the same. The choice
+    // then holds until the program ends, and the log has to say why it is gone at the next start.
+    if (m_settings->status() == QSettings::AccessError)
+        qCWarning(lcDoserSettings) << "could not write the doser number to" << m_settings->fileName();
 }
 
 void d415Settings::clearFields()

@@ -264,6 +264,7 @@ void Stat::saveProduct()
     QString error;
     if (writeCsv(fileName, &error))
         return;
+    std::fprintf(stderr, "\nCan't write the file %s: %s\n", fileName.toUtf8().constData(), error.toUtf8().constData());
     m_failureBox->setWindowTitle(QStringLiteral("Сообщение"));
     m_failureBox->setText(QStringLiteral("Не удалось записать файл\n%1\n\n%2").arg(fileName, error));
     m_failureBox->exec();

@@ -203,6 +203,8 @@ void D415_Fendrix::openDatabase()
 void D415_Fendrix::runQuery(const QString &statement)
 {
     m_query.runQuery(statement);
+    if (m_query.returnCode() != 0)
+        ++failedStatements;
     resultColumns = m_query.columns();
     resultRows = m_query.rows();
     resultValues = m_query.values();

@@ -192,6 +192,9 @@ private:
     void finishTask(int position);
     void finishButch();
     void abandonDoserTask(int position);
+    bool addStartRecords();
+    bool addDoserTask(int position);
+    void refuseUnrecordedStart();
     static QString currentTime();
     static QString currentDate();
 
@@ -222,6 +225,9 @@ private:
     int resultColumns = 0;
     int resultRows = 0;
     QList<QByteArray> resultValues;
+    // Statements that failed since the start; a step compares it before and after its statements.
+    int failedStatements = 0;
+    int failuresAtBatchStart = 0; // failedStatements when the running batch was started or continued
 
     QTimer pollTimer; // 190 ms: weight, dose count and shift weight of the online doser
     QTimer probeTimer; // 500 ms: one weight request to a lost doser

@@ -112,7 +112,14 @@ void D415_Fendrix::finishButch()
 void D415_Fendrix::newButch()
 {
     const QString id = QString::number(idButch);
+    const int failuresBefore = failedStatements;
     runQuery(QStringLiteral("SELECT haveDoneWeight FROM task WHERE idButch = %1 AND haveDoneWeight != \"\"").arg(id));
+    if (failedStatements != failuresBefore) {
+        // A failed look is no empty batch: deleting now could take counted weight with it. The batch stays
+        // open and is offered again.
+        std::fputs("\nCan't tell whether the butch has done tasks, it is left open", stderr);
+        return;
+    }
     if (resultRows > 0) {
         std::fputs("\nNeed to finish tasks in butch", stderr);
         finishButch();

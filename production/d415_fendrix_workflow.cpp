@@ -74,7 +74,13 @@ void D415_Fendrix::startButton()
             return;
         }
     }
+    // An open batch that could not be looked for, or not be closed, would be taken for the new one.
+    const int failuresBefore = failedStatements;
     findCurrentButch();
+    if (failedStatements != failuresBefore) {
+        refuseUnrecordedStart();
+        return;
+    }
     const bool open = idButch != 0;
     if (open)
         std::fputs("\nThere is present butch what can be finished", stderr);
@@ -82,12 +88,34 @@ void D415_Fendrix::startButton()
         return;
     if (open)
         newButch();
+    if (failedStatements != failuresBefore) {
+        refuseUnrecordedStart();
+        return;
+    }
     partsLeft = 0;
     startButtonActions();
 }
 
+void D415_Fendrix::refuseUnrecordedStart()
+{
+    std::fputs("\nThe butch can not be recorded in the database, the work is not started\n", stderr);
+    inform(QStringLiteral("Не удалось записать задание в базу данных. Задание не начато."));
+}
+
 void D415_Fendrix::startButtonActions()
 {
+    // The records are written before anything reaches the doser: a batch the station cannot record would
+    // be dosed, announced as done and still be missing from the statistics.
+    if (!addStartRecords()) {
+        // Whatever batch was open has been closed by now: the station is back where a batch is done.
+        partsLeft = 0;
+        for (int position = 0; position < DoserCount; ++position)
+            abandonDoserTask(position);
+        enableControlElementsWhenButchIsDone();
+        refuseUnrecordedStart();
+        return;
+    }
+    failuresAtBatchStart = failedStatements;
     pollTimer.stop();
     // Until the doser has been reset and has answered the dose count, an old fault must not stop the batch.
     for (int position = 0; position < DoserCount; ++position)
@@ -95,14 +123,33 @@ void D415_Fendrix::startButtonActions()
     batchRunning = true;
     continueMode = false;
     disableControlElementsWhenButchStars();
-    addButch();
     if (isOnline(0))
-        prepareDevicesForStart(0);
+        prepareDoserForWork(d415[0]->getDeviceID());
     if (!doseCycleTimer.isActive())
         doseCycleTimer.start(160);
 }
 
+bool D415_Fendrix::addStartRecords()
+{
+    const int failuresBefore = failedStatements;
+    addButch();
+    if (idButch == 0 || failedStatements != failuresBefore)
+        return false;
+    if (!isOnline(0) || addDoserTask(0))
+        return true;
+    // A batch without its task would be closed empty at the end; it goes again, as a declined restore
+    // would delete it.
+    runQuery(QStringLiteral("DELETE FROM butch WHERE idButch = %1").arg(idButch));
+    return false;
+}
+
 void D415_Fendrix::prepareDevicesForStart(int position)
+{
+    addDoserTask(position);
+    prepareDoserForWork(d415[position]->getDeviceID());
+}
+
+bool D415_Fendrix::addDoserTask(int position)
 {
     DoserState &doser = doserState[position];
     ++partsLeft;
@@ -110,8 +157,9 @@ void D415_Fendrix::prepareDevicesForStart(int position)
     doser.idle = false;
     doser.mustToBeDoneWeight = doser.taskWeight;
     doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
+    const int failuresBefore = failedStatements;
     addTask(position);
-    prepareDoserForWork(d415[position]->getDeviceID());
+    return failedStatements == failuresBefore;
 }
 
 void D415_Fendrix::prepareDoserForWork(int number)
@@ -135,6 +183,7 @@ void D415_Fendrix::continueButton()
 
 void D415_Fendrix::continueButtonActions()
 {
+    failuresAtBatchStart = failedStatements;
     pollTimer.stop();
     for (int position = 0; position < DoserCount; ++position)
         disconnectStopOnFault(position);
@@ -340,7 +389,13 @@ void D415_Fendrix::hasGetTotalCommonWeight(int number, const QString &value)
         continueMode = false;
         if (questionBox->isVisible())
             questionBox->hide();
-        inform(QStringLiteral("Задание выполнено"));
+        // The doser's work is done either way; whether the records hold it is the operator's to know too.
+        if (failedStatements == failuresAtBatchStart) {
+            inform(QStringLiteral("Задание выполнено"));
+        } else {
+            std::fputs("\nThe butch has not been recorded completely in the database\n", stderr);
+            inform(QStringLiteral("Задание выполнено, но записать его в базу данных полностью не удалось."));
+        }
         enableControlElementsWhenButchIsDone();
         return;
     }

@@ -4,6 +4,15 @@
 
 #include <cstdio>
 
+namespace {
+// How long a statement waits for a lock held by another connection before it gives up with "database is
+// locked". Without it a backup tool copying data.db, or a program reading the statistics out of it, makes
+// the batch row of a start or a task update fail at once and the record is lost. Two seconds outlast
+// a hold by far and stay short beside the link's own five-second wait for a free channel; the GUI thread
+// waits meanwhile.
+constexpr int BusyTimeoutMs = 2000;
+} // namespace
+
 SqliteQuery::~SqliteQuery()
 {
     close();
@@ -20,6 +29,7 @@ bool SqliteQuery::open(const QString &fileName)
         m_db = nullptr;
     } else {
         std::fprintf(stderr, "\nCan open database: %s\n", sqlite3_errmsg(m_db));
+        sqlite3_busy_timeout(m_db, BusyTimeoutMs);
     }
     m_opened = true;
     return m_db != nullptr;

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -31,6 +32,8 @@ private slots:
     void damagedStoredAddressFallsBackTo30_data();
     void damagedStoredAddressFallsBackTo30();
     void destructionLogsAndStoresAddress();
+    void settingsFileFailures_data();
+    void settingsFileFailures();
 
     void productListAnnouncements_data();
     void productListAnnouncements();
@@ -192,6 +195,41 @@ void tst_d415Settings::destructionLogsAndStoresAddress()
 
     QCOMPARE(capture.text(), QByteArray("~d415Settings()\n"));
     QVERIFY2(readSettingsFile().contains("d415Id=30\n"), readSettingsFile().constData());
+}
+
+void tst_d415Settings::settingsFileFailures_data()
+{
+    QTest::addColumn<bool>("folder"); // a folder where the file should be: nothing can be written
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("warning");
+    QTest::addColumn<QByteArray>("stored"); // in the file after the choice of address 5
+    QTest::addRow("settings file cannot be written")
+        << true << QByteArray() << QStringLiteral("could not write the doser number to ") << QByteArray();
+    QTest::addRow("settings file is garbage")
+        << false << QByteArray("\x00\xff\x01[[[\n=\x80\x81 junk\n", 16)
+        << QStringLiteral("the settings file .* is damaged") << QByteArray("d415Id=5\n");
+}
+
+/// The address still works for this session; the log says what is wrong with the file.
+void tst_d415Settings::settingsFileFailures()
+{
+    QFETCH(bool, folder);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, warning);
+    QFETCH(QByteArray, stored);
+    if (folder)
+        QVERIFY(QDir().mkpath(settingsFile()));
+    else
+        writeSettingsFile(content);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
+    m_dialog = std::make_unique<d415Settings>();
+    m_dialog->restoreDoserNumber();
+    QCOMPARE(addressList()->currentText(), QStringLiteral("30"));
+    QSignalSpy addresses(m_dialog.get(), &d415Settings::d415IdChanged);
+    addressList()->setCurrentIndex(5);
+    QCOMPARE(addresses.count(), 1);
+    if (!stored.isEmpty())
+        QVERIFY2(readSettingsFile().contains(stored), readSettingsFile().constData());
 }
 
 void tst_d415Settings::productListAnnouncements_data()

@@ -1,6 +1,7 @@
 #include "modalanswerer.h"
 #include "productionrecords.h"
 #include "stat.h"
+#include "stderrcapture.h"
 #include "testworkdir.h"
 
 #include <QFileDialog>
@@ -183,19 +184,23 @@ void tst_StatCsv::emptyTableWritesHeaderLines()
 void tst_StatCsv::unwritableFileIsReported_data()
 {
     QTest::addColumn<QString>("folder");
-    QTest::addColumn<bool>("isFile");
-    QTest::addRow("read-only folder") << "locked" << false;
-    QTest::addRow("folder that is a file") << "plain" << true;
+    QTest::addColumn<QString>("kind");
+    QTest::addRow("read-only folder") << "locked"
+                                      << "read-only";
+    QTest::addRow("folder that is a file") << "plain"
+                                           << "file";
+    QTest::addRow("folder that is gone") << "gone"
+                                         << "removed";
 }
 
 void tst_StatCsv::unwritableFileIsReported()
 {
     QFETCH(QString, folder);
-    QFETCH(bool, isFile);
-    if (isFile) {
+    QFETCH(QString, kind);
+    if (kind == QLatin1String("file")) {
         QFile plain(folder);
         QVERIFY(plain.open(QIODevice::WriteOnly));
-    } else {
+    } else if (kind == QLatin1String("read-only")) {
         QVERIFY(QDir().mkdir(folder));
         QVERIFY(QFile::setPermissions(folder,
             QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup | QFileDevice::ExeGroup
@@ -214,8 +219,11 @@ void tst_StatCsv::unwritableFileIsReported()
     if (QFile(m_dir->filePath(folder + QStringLiteral("/probe"))).open(QIODevice::WriteOnly))
         QSKIP("this process writes into read-only folders");
     ModalAnswerer failure(QStringLiteral("Ok"));
+    StderrCapture capture;
     save(stat, path);
     QVERIFY(failure.answered());
+    const QByteArray log = capture.text();
+    QVERIFY2(log.startsWith("\nCan't write the file " + path.toUtf8() + ": "), log.constData());
     QCOMPARE(failure.boxTitle(), QStringLiteral("Сообщение"));
     const QStringList parts = failure.boxText().split(QStringLiteral("\n\n"));
     QCOMPARE(parts.size(), 2);

@@ -1,4 +1,5 @@
 #include "d415_fendrix.h"
+#include "databaselock.h"
 #include "modalanswerer.h"
 #include "sqlitequery.h"
 #include "stationharness.h"
@@ -7,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QtTest>
@@ -23,8 +25,11 @@ private slots:
     void restoresTaskOfServedDoser();
     void decliningDeletesEmptyBatch();
     void decliningClosesCountedBatch();
+    void decliningKeepsBatchThatCannotBeRead();
     void productNameIsStoredAsText_data();
     void productNameIsStoredAsText();
+    void startThatCannotBeRecorded_data();
+    void startThatCannotBeRecorded();
 
 private:
     static void createTables();
@@ -162,6 +167,41 @@ void tst_BatchRecords::decliningClosesCountedBatch()
     QCOMPARE(row(QStringLiteral("SELECT endTime FROM butch WHERE idButch = 1")), QStringList {QStringLiteral("09:00")});
 }
 
+/// The question whether anything was done fails on a lock; the lock ends before the deletion would run.
+void tst_BatchRecords::decliningKeepsBatchThatCannotBeRead()
+{
+    openBatch(QStringLiteral("12.0"), {30}, QStringLiteral("Сахар"));
+    QVERIFY(m_station->startSimulator());
+    std::unique_ptr<DatabaseLock> lock;
+    QString boxText;
+    // The operator's "Нет", with another program taking data.db just then, for longer than one statement
+    // waits and shorter than two.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll.stop();
+        boxText = box->text();
+        lock = std::make_unique<DatabaseLock>(QStringLiteral("data.db"), 3000);
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == QStringLiteral("Нет"))
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+    });
+    poll.start(10);
+    const qsizetype mark = m_station->log().mark();
+    m_station->startStation();
+    QVERIFY(lock);
+    QCOMPARE(boxText, QStringLiteral("Последнее задание не завершено.\nВосстановить данные?"));
+    lock.reset();
+    QCOMPARE(row(QStringLiteral("SELECT idButch, endTime FROM butch WHERE idButch = 2")),
+        (QStringList {QStringLiteral("2"), QString()}));
+    QCOMPARE(
+        row(QStringLiteral("SELECT haveDoneWeight FROM task WHERE idButch = 2")), QStringList {QStringLiteral("12.0")});
+    QVERIFY(m_station->log().since(mark).contains("\nCan't tell whether the butch has done tasks, it is left open"));
+}
+
 void tst_BatchRecords::productNameIsStoredAsText_data()
 {
     QTest::addColumn<QString>("product");
@@ -216,6 +256,72 @@ void tst_BatchRecords::productNameIsStoredAsText()
     QVERIFY(restore.answered());
     container = m_station->window()->findChild<QGroupBox *>(QStringLiteral("containerD415_11"));
     QCOMPARE(container->title(), QStringLiteral("Дозатор 30 - %1").arg(product));
+}
+
+void tst_BatchRecords::startThatCannotBeRecorded_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<bool>("asked"); // whether "Начать новую работу?" comes before the refusal
+    QTest::addRow("data.db held by another program") << true << QString() << false;
+    QTest::addRow("batch row refused") << false
+                                       << QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON butch BEGIN "
+                                                         "SELECT RAISE(ABORT, 'database or disk is full'); END;")
+                                       << true;
+    QTest::addRow("task row refused") << false
+                                      << QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON task BEGIN "
+                                                        "SELECT RAISE(ABORT, 'database or disk is full'); END;")
+                                      << true;
+}
+
+/// A batch the station cannot record is not started: nothing reaches the doser, the operator is told, and
+/// neither an open batch nor a task without its batch is left behind.
+void tst_BatchRecords::startThatCannotBeRecorded()
+{
+    QFETCH(bool, locked);
+    QFETCH(QString, trigger);
+    QFETCH(bool, asked);
+    createTables();
+    row(QStringLiteral("INSERT INTO butch VALUES (1, '01.02.2025', '08:00', '09:00', '01.02.2025');"));
+    row(QStringLiteral("INSERT INTO task VALUES (1, 30, '08:00', '09:00', '50.0', '50.0', '0.0', 'Соль', 'кг', "
+                       "'01.02.2025', '01.02.2025');"));
+    if (!trigger.isEmpty())
+        row(trigger);
+    StationHarness::addProduct(QStringLiteral("Сахар"));
+    QVERIFY(m_station->startSimulator());
+    m_station->startStation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_station->label("weightlabel_7")->text(), QStringLiteral("кг"), 5000);
+    QVERIFY(m_station->chooseProduct(QStringLiteral("Сахар")));
+    QVERIFY(m_station->typeInto("productWeightD415_11", QStringLiteral("20")));
+
+    std::unique_ptr<DatabaseLock> lock;
+    if (locked) {
+        lock = std::make_unique<DatabaseLock>(QStringLiteral("data.db"));
+        QVERIFY(lock->isHeld());
+    }
+    const int discharges = m_station->requestCount(QStringLiteral("20/0"));
+    const int resets = m_station->requestCount(QStringLiteral("4/0"));
+    const qsizetype mark = m_station->log().mark();
+    ModalAnswerer start(QStringLiteral("Да"));
+    ModalAnswerer refusal(QStringLiteral("Ok"), 30000);
+    QTest::mouseClick(m_station->button("startButton"), Qt::LeftButton);
+    QVERIFY(refusal.answered());
+    QCOMPARE(refusal.boxText(), QStringLiteral("Не удалось записать задание в базу данных. Задание не начато."));
+    QCOMPARE(start.answered(), asked);
+    QVERIFY(m_station->log().since(mark).contains(
+        "\nThe butch can not be recorded in the database, the work is not started\n"));
+    lock.reset();
+
+    QVERIFY(m_station->button("startButton")->isEnabled());
+    QVERIFY(!m_station->button("stopButton")->isEnabled());
+    QVERIFY(!m_station->button("continueButton")->isEnabled());
+    QCOMPARE(m_station->requestCount(QStringLiteral("20/0")), discharges);
+    QCOMPARE(m_station->requestCount(QStringLiteral("4/0")), resets);
+    // What was stored stays, and nothing half written is left.
+    QCOMPARE(row(QStringLiteral("SELECT idButch, endTime FROM butch")),
+        (QStringList {QStringLiteral("1"), QStringLiteral("09:00")}));
+    QCOMPARE(row(QStringLiteral("SELECT idButch, haveDoneWeight FROM task")),
+        (QStringList {QStringLiteral("1"), QStringLiteral("50.0")}));
 }
 
 QTEST_MAIN(tst_BatchRecords)

@@ -1,3 +1,4 @@
+#include "databaselock.h"
 #include "sqlitequery.h"
 #include "stderrcapture.h"
 #include "testworkdir.h"
@@ -18,6 +19,8 @@ private slots:
     void failedOpenYieldsEmptyResults();
     void literalKeepsTextIntact_data();
     void literalKeepsTextIntact();
+    void lockOfAnotherProgram_data();
+    void lockOfAnotherProgram();
 
 private:
     TestWorkDir *m_dir = nullptr;
@@ -142,6 +145,47 @@ void tst_SqliteQuery::literalKeepsTextIntact()
     QCOMPARE(query.cell(0, 0), text);
     query.runQuery(QStringLiteral("SELECT count(*) FROM product"));
     QCOMPARE(query.cell(0, 0), QStringLiteral("2"));
+}
+
+void tst_SqliteQuery::lockOfAnotherProgram_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<int>("holdMs"); // -1: held until the statement is over
+    QTest::addColumn<QString>("count"); // rows of t afterwards
+    QTest::addColumn<QByteArray>("log");
+    QTest::addRow("insert waits out a brief lock")
+        << QStringLiteral("INSERT INTO t VALUES ('y');") << 300 << QStringLiteral("2")
+        << QByteArray("\n0 columns, 0 rows, not an error");
+    QTest::addRow("update waits out a brief lock")
+        << QStringLiteral("UPDATE t SET a = 'z';") << 300 << QStringLiteral("1")
+        << QByteArray("\n0 columns, 0 rows, not an error");
+    QTest::addRow("select waits out a brief lock") << QStringLiteral("SELECT a FROM t") << 300 << QStringLiteral("1")
+                                                   << QByteArray("\n1 columns, 1 rows, not an error");
+    QTest::addRow("a lock that lasts fails the statement")
+        << QStringLiteral("INSERT INTO t VALUES ('y');") << -1 << QStringLiteral("1")
+        << QByteArray("\n0 columns, 0 rows, database is locked");
+}
+
+/// A backup tool or a reader elsewhere holding data.db for a moment must not cost a record.
+void tst_SqliteQuery::lockOfAnotherProgram()
+{
+    QFETCH(QString, statement);
+    QFETCH(int, holdMs);
+    QFETCH(QString, count);
+    QFETCH(QByteArray, log);
+    SqliteQuery query;
+    query.open(QStringLiteral("data.db"));
+    query.runQuery(QStringLiteral("CREATE TABLE t (a TEXT); INSERT INTO t VALUES ('x');"));
+    {
+        DatabaseLock lock(QStringLiteral("data.db"), holdMs);
+        QVERIFY(lock.isHeld());
+        StderrCapture capture;
+        query.runQuery(statement);
+        QCOMPARE(capture.text(), log);
+        QCOMPARE(query.returnCode() == 0, holdMs >= 0);
+    }
+    query.runQuery(QStringLiteral("SELECT count(*) FROM t"));
+    QCOMPARE(query.cell(0, 0), count);
 }
 
 QTEST_GUILESS_MAIN(tst_SqliteQuery)

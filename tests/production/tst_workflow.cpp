@@ -22,6 +22,7 @@ private slots:
     void init();
     void cleanup();
     void batchRunsToTheEnd();
+    void progressThatCannotBeRecorded();
     void preparatoryDischarge_data();
     void preparatoryDischarge();
     void stopAndContinue();
@@ -165,6 +166,28 @@ void tst_Workflow::batchRunsToTheEnd()
     const QByteArray log = m_station->log().text();
     QVERIFY(log.contains("device 30 has finisheded his part the work, must to do 0 part(s)\n"));
     QVERIFY(log.contains("\nhas finisheded all parts\n"));
+}
+
+/// The disk fills up after the start: the doser finishes, but "done" alone would claim a record that is
+/// not there.
+void tst_Workflow::progressThatCannotBeRecorded()
+{
+    SqliteQuery query;
+    query.open(QStringLiteral("data.db"));
+    query.runQuery(QStringLiteral("CREATE TABLE task (idButch INTEGER, deviceId INTEGER, startTime TEXT, endTime TEXT, "
+                                  "taskWeight TEXT, haveDoneWeight TEXT, mustToBeDoneWeight TEXT, productName TEXT, "
+                                  "weightScale TEXT, startDate TEXT, endDate TEXT);"));
+    query.runQuery(QStringLiteral("CREATE TRIGGER full BEFORE UPDATE OF haveDoneWeight ON task BEGIN "
+                                  "SELECT RAISE(ABORT, 'database or disk is full'); END;"));
+    QCOMPARE(query.returnCode(), 0);
+    QVERIFY(m_station->startSimulator({"--decimals", "2", "--max-dose", "50", "--plus", "0.5"}));
+    ModalAnswerer done(QStringLiteral("Ok"), 30000);
+    const qsizetype mark = m_station->log().mark();
+    QVERIFY(startBatch(QStringLiteral("60")));
+    QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 20000);
+    QCOMPARE(done.boxText(), QStringLiteral("Задание выполнено, но записать его в базу данных полностью не удалось."));
+    QVERIFY(m_station->log().since(mark).contains("\nThe butch has not been recorded completely in the database\n"));
+    QTRY_VERIFY(m_station->button("startButton")->isEnabled());
 }
 
 void tst_Workflow::preparatoryDischarge_data()
