@@ -1,12 +1,10 @@
 #include "d415link.h"
 
 #include <cstdio>
-#include <cstring>
 
 D415Link::D415Link(const QString &name, QObject *parent)
     : SerialSchedule(name, parent)
 {
-    m_packet.reset();
     // Replies travel to the dosers by queued signals, which carry the packet by its registered name.
     qRegisterMetaType<D415DataPacket>("D415DataPacket");
 }
@@ -32,21 +30,21 @@ qint8 D415Link::sendCommandPacket(D415DataPacket dataPacket)
 void D415Link::handleReplies(const quint8 *request, quint16 requestLength, const quint8 *reply, quint16 replyLength,
     quint32 framesReceived, quint32 framesExpected)
 {
+    D415DataPacket packet;
     if (framesReceived == 0 || reply == nullptr) {
-        m_packet.fromWire(request, requestLength);
-        m_packet.markFailed(D415DataPacket::ResultNoReply);
+        packet.fromWire(request, requestLength);
+        packet.markFailed(D415DataPacket::ResultNoReply);
         logLine(QStringLiteral("Ошибка: неудалось принять ни одно сообщение"));
-        emit replyPacketReceived(m_packet, 0, framesExpected);
+        emit replyPacketReceived(packet, 0, framesExpected);
         return;
     }
     for (quint32 i = 0; i < framesReceived; ++i) {
-        const int length = qMin<int>(replyLength, D415DataPacket::FrameSize);
-        std::memcpy(m_scratch, reply + i * replyLength, size_t(length));
-        if (m_packet.fromWire(m_scratch, replyLength) < 0) {
-            m_packet.fromWire(request, requestLength);
-            m_packet.markFailed(D415DataPacket::ResultBadData);
+        // Decoded where the exchange thread put it: fromWire() refuses any length but a whole frame.
+        if (packet.fromWire(reply + i * replyLength, replyLength) < 0) {
+            packet.fromWire(request, requestLength);
+            packet.markFailed(D415DataPacket::ResultBadData);
             logLine(QStringLiteral("Ошибка: получен пакет с ошибочными данными"));
         }
-        emit replyPacketReceived(m_packet, i + 1, framesExpected);
+        emit replyPacketReceived(packet, i + 1, framesExpected);
     }
 }

@@ -32,6 +32,4 @@ protected:
 
 private:
     quint8 m_wire[D415DataPacket::FrameSize] = {};
-    quint8 m_scratch[D415DataPacket::FrameSize] = {};
-    D415DataPacket m_packet;
 };
