@@ -35,10 +35,10 @@ QStringList consoleNames()
         .split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-bool entryExists(const QString &path)
+bool isPlainName(const QString &name)
 {
-    FileStatus st {};
-    return lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0))
+        && !name.startsWith(QLatin1Char('.'));
 }
 
 } // namespace
@@ -76,6 +76,17 @@ bool PortScanner::naturalLess(const QString &a, const QString &b)
         ++j;
     }
     return a.size() - i < b.size() - j;
+}
+
+QString PortScanner::devicePath(const QString &name)
+{
+    if (!isPlainName(name))
+        return {};
+    const QString entry = QStringLiteral("ports/") + name;
+    FileStatus st {};
+    if (lstat(QFile::encodeName(entry).constData(), &st) == 0)
+        return entry;
+    return QStringLiteral("/dev/") + name;
 }
 
 QStringList PortScanner::workingDirectoryPorts()
@@ -178,8 +189,9 @@ QStringList PortScanner::availablePorts(bool includeSystemPorts)
     if (!includeSystemPorts)
         return names;
     for (const QString &name : systemPorts()) {
-        // A ports/ entry of the same name is what open() would take.
-        if (!entryExists(QStringLiteral("ports/") + name) && canOpenNow(QStringLiteral("/dev/") + name, locked))
+        // A ports/ entry of the same name is what open() would take; it has been looked at above.
+        const QString path = devicePath(name);
+        if (path.startsWith(QLatin1String("/dev/")) && canOpenNow(path, locked))
             names << name;
     }
     return names;

@@ -13,6 +13,10 @@ class PortScanner
 public:
     static QStringList availablePorts(bool includeSystemPorts);
 
+    /// The device a port name stands for: `ports/NAME` when that entry exists, else `/dev/NAME`; empty
+    /// for a name that is not a plain file name. Listing and opening go by this one rule.
+    static QString devicePath(const QString &name);
+
     /// "ttyUSB2" before "ttyUSB10": digit runs compare by value.
     static bool naturalLess(const QString &a, const QString &b);
 

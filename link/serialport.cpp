@@ -91,12 +91,6 @@ void setModemLines(int fd, int lines, bool raise)
     ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &lines);
 }
 
-bool isPlainName(const QString &name)
-{
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0))
-        && !name.startsWith(QLatin1Char('.'));
-}
-
 } // namespace
 
 SerialPort::SerialPort()
@@ -110,24 +104,13 @@ SerialPort::~SerialPort()
     close();
 }
 
-QString SerialPort::devicePath(const QString &name)
-{
-    if (!isPlainName(name))
-        return {};
-    const QString entry = QStringLiteral("ports/") + name;
-    FileStatus st {};
-    if (lstat(QFile::encodeName(entry).constData(), &st) == 0)
-        return entry;
-    return QStringLiteral("/dev/") + name;
-}
-
 bool SerialPort::open(const QString &name)
 {
     close();
     m_open.store(false, std::memory_order_release);
     if (m_fd >= 0)
         return false;
-    const QString path = devicePath(name);
+    const QString path = PortScanner::devicePath(name);
     if (path.isEmpty() || !openDevice(path))
         return false;
     qCDebug(lcLink) << "opened" << path << "at" << m_baudRate << "bit/s, direction control" << int(m_directionControl)

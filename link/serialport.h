@@ -101,7 +101,6 @@ public:
 private:
     enum class DirectionControl { None, KernelRs485, RtsAroundWrite };
 
-    static QString devicePath(const QString &name);
     bool openDevice(const QString &path);
     bool applyWorkingSettings();
     bool applySettings(termios t, speed_t speed);
