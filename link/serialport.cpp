@@ -107,9 +107,6 @@ SerialPort::~SerialPort()
 bool SerialPort::open(const QString &name)
 {
     close();
-    m_open.store(false, std::memory_order_release);
-    if (m_fd >= 0)
-        return false;
     const QString path = PortScanner::devicePath(name);
     if (path.isEmpty() || !openDevice(path))
         return false;
@@ -385,7 +382,6 @@ bool SerialPort::readyForTransfer(std::atomic<bool> &abortPending, int abortFd)
 
 int SerialPort::read(quint8 *buffer, quint16 count)
 {
-    m_bytesRead = 0;
     if (!readyForTransfer(m_readAbortPending, m_readAbortFd))
         return -1;
     if (count == 0)
@@ -422,13 +418,11 @@ int SerialPort::read(quint8 *buffer, quint16 count)
             return -1;
         break;
     }
-    m_bytesRead = quint32(got);
     return got;
 }
 
 int SerialPort::write(const quint8 *buffer, quint16 count)
 {
-    m_bytesWritten = 0;
     if (!readyForTransfer(m_writeAbortPending, m_writeAbortFd))
         return -1;
     if (count == 0)
@@ -469,7 +463,6 @@ int SerialPort::write(const quint8 *buffer, quint16 count)
     }
     if (failed)
         return -1;
-    m_bytesWritten = quint32(sent);
     return sent;
 }
 

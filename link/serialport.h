@@ -140,8 +140,6 @@ private:
     bool m_serialFlagsChanged = false;
     bool m_lineErrorsCounted = false;
     quint64 m_lineErrorTotal = 0;
-    quint32 m_bytesRead = 0;
-    quint32 m_bytesWritten = 0;
 };
 
 /// The ports that can be opened right now (see SerialPort::availablePorts()).
