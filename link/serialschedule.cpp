@@ -64,18 +64,14 @@ int SerialSchedule::openPort(QString name)
 {
     m_portName = name;
     // A port whose exchange could not be stopped stays as it is: it is never reopened under a transfer.
-    if (closePort() == PortNotClosed) {
-        logLine(QStringLiteral("Ошибка: невозможно открыть порт %1").arg(name));
-        m_portName.clear();
-        setStatus(PortNotOpened);
-        return PortNotOpened;
-    }
-    growBuffer(m_requestBuffer, m_requestCapacity, InitialBufferSize);
-    growBuffer(m_replyBuffer, m_replyCapacity, InitialBufferSize);
-    if (m_port->open(name)) {
-        logLine(QStringLiteral("Открыт порт %1").arg(name));
-        setStatus(PortOk);
-        return PortOk;
+    if (closePort() != PortNotClosed) {
+        growBuffer(m_requestBuffer, m_requestCapacity, InitialBufferSize);
+        growBuffer(m_replyBuffer, m_replyCapacity, InitialBufferSize);
+        if (m_port->open(name)) {
+            logLine(QStringLiteral("Открыт порт %1").arg(name));
+            setStatus(PortOk);
+            return PortOk;
+        }
     }
     logLine(QStringLiteral("Ошибка: невозможно открыть порт %1").arg(name));
     m_portName.clear();
@@ -250,7 +246,7 @@ void SerialSchedule::ensureExchangeThread()
     // No exchange thread will look at the channel again; one that is just returning from run() is
     // let finish, since start() does nothing while it still counts as running.
     wait();
-    start(m_priority);
+    start(QThread::NormalPriority);
 }
 
 SerialSchedule::ExchangeState SerialSchedule::exchangeState() const

@@ -109,7 +109,6 @@ private:
 
     std::atomic<int> m_status {1};
     std::atomic<bool> m_slave {false};
-    QThread::Priority m_priority = QThread::NormalPriority;
     std::unique_ptr<SerialPort> m_port;
     QSemaphore m_stopLock {1};
     QSemaphore m_exchangeState {Idle};
