@@ -6,9 +6,7 @@ QString decimal(const D415DataPacket &packet)
 {
     // Built from the integer mantissa rather than from a double so that every digit is exact, whatever
     // the number of decimals.
-    qint32 mantissa = packet.mantissa[0] | (packet.mantissa[1] << 8) | (packet.mantissa[2] << 16);
-    if (packet.mantissa[2] & 0x80)
-        mantissa -= 0x1000000;
+    const qint32 mantissa = packet.mantissaValue();
     QString digits = QString::number(qAbs(qint64(mantissa)));
     const int decimals = packet.decimals;
     if (decimals > 0) {

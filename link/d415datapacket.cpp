@@ -113,15 +113,20 @@ void D415DataPacket::markFailed(quint8 code)
     linkResult = code;
 }
 
-double D415DataPacket::value() const
+qint32 D415DataPacket::mantissaValue() const
 {
     qint32 m = mantissa[0] + 256 * mantissa[1] + 65536 * mantissa[2];
     if (mantissa[2] & 0x80)
         m -= 16777216;
+    return m;
+}
+
+double D415DataPacket::value() const
+{
     double scale = 1.0;
     for (int i = 0; i < decimals; ++i)
         scale *= 10.0;
-    return m / scale;
+    return mantissaValue() / scale;
 }
 
 void D415DataPacket::setValue(double x, quint8 newDecimals)

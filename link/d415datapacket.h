@@ -48,6 +48,9 @@ public:
     /// Turns a packet decoded from the request as sent into the failure reply for it (code 1 or 2).
     void markFailed(quint8 code);
 
+    /// Bytes 6 to 8 read as one signed 24-bit little-endian integer.
+    qint32 mantissaValue() const;
+
     /// The value coded in bytes 6 to 9: a signed 24-bit mantissa over 10^decimals.
     double value() const;
 
