@@ -170,11 +170,8 @@ void DoserModel::setWeight(D415DataPacket &reply, qint64 units) const
 
 void DoserModel::setCount(D415DataPacket &reply, qint64 count)
 {
-    const auto coded = quint32(qint32(std::clamp(count, MinMantissa, MaxMantissa)));
-    reply.mantissa[0] = quint8(coded & 0xFF);
-    reply.mantissa[1] = quint8((coded >> 8) & 0xFF);
-    reply.mantissa[2] = quint8((coded >> 16) & 0xFF);
-    reply.decimals = 0;
+    // Two's complement in 24 bits; the decimals byte above them stays 0.
+    setRaw(reply, quint32(qint32(std::clamp(count, MinMantissa, MaxMantissa))) & 0xFFFFFF);
 }
 
 void DoserModel::setRaw(D415DataPacket &reply, quint32 raw)

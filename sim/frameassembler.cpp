@@ -1,8 +1,8 @@
 #include "frameassembler.h"
 
-namespace {
+#include "d415datapacket.h"
 
-constexpr int FrameSize = 12;
+namespace {
 
 bool isStart(char byte)
 {
@@ -18,7 +18,7 @@ QList<FrameAssembler::Piece> FrameAssembler::feed(const QByteArray &bytes, qint6
         if (isStart(byte) && !m_pending.isEmpty())
             emitPending(out);
         m_pending.append(byte);
-        if (isStart(m_pending.front()) && m_pending.size() == FrameSize) {
+        if (isStart(m_pending.front()) && m_pending.size() == D415DataPacket::FrameSize) {
             out.append(Piece {true, m_pending, QString()});
             m_pending.clear();
         }
