@@ -72,9 +72,10 @@ void D415Device::connectToLink()
     // The link registers the type too; registering here keeps the connections independent of which
     // object was built first.
     qRegisterMetaType<D415DataPacket>("D415DataPacket");
-    const bool requests = connect(this, "2requestSignal(D415DataPacket)", m_link, "1sendCommandPacket(D415DataPacket)");
-    const bool replies = connect(m_link, "2replyPacketReceived(D415DataPacket, quint32, quint32)", this,
-        "1replyPacketReceived(D415DataPacket, quint32, quint32)");
+    const bool requests
+        = connect(this, SIGNAL(requestSignal(D415DataPacket)), m_link, SLOT(sendCommandPacket(D415DataPacket)));
+    const bool replies = connect(m_link, SIGNAL(replyPacketReceived(D415DataPacket, quint32, quint32)), this,
+        SLOT(replyPacketReceived(D415DataPacket, quint32, quint32)));
     m_connectedToLink = requests && replies;
     if (!m_connectedToLink)
         qCWarning(lcDevice) << "doser object not connected to the link" << m_link << "requests" << requests << "replies"
