@@ -20,10 +20,12 @@ qint8 D415Link::sendCommandPacket(D415DataPacket dataPacket)
 {
     if (isSlave())
         return 0;
-    dataPacket.toWire(m_wire);
+    // sendRequest() copies the frame for the exchange thread, so it can live on the stack.
+    quint8 wire[D415DataPacket::FrameSize];
+    dataPacket.toWire(wire);
     // Whatever the line did: a request that could not be sent is in the log, and one that was sent
     // always comes back as a reply or a failure packet.
-    sendRequest(D415DataPacket::FrameSize, m_wire, D415DataPacket::FrameSize, dataPacket.replyCount);
+    sendRequest(D415DataPacket::FrameSize, wire, D415DataPacket::FrameSize, dataPacket.replyCount);
     return 1;
 }
 

@@ -29,7 +29,4 @@ signals:
 protected:
     void handleReplies(const quint8 *request, quint16 requestLength, const quint8 *reply, quint16 replyLength,
         quint32 framesReceived, quint32 framesExpected) override;
-
-private:
-    quint8 m_wire[D415DataPacket::FrameSize] = {};
 };
