@@ -49,7 +49,6 @@ private:
     void ensureIndexes();
     void connectDayLists();
     void disconnectDayLists();
-    void runQuery(const QString &statement);
     int firstIdResult() const;
     void showProducts(const QList<QByteArray> &names, int first, int last);
     QByteArray csvText(QTextCodec *codec) const;
@@ -57,9 +56,6 @@ private:
     SqliteQuery m_query;
     bool m_indexesReady = false;
     QMessageBox *m_failureBox = nullptr;
-    int m_resultColumns = 0;
-    int m_resultRows = 0;
-    QList<QByteArray> m_resultValues;
     QList<QTableWidgetItem *> m_productItems;
     QList<QTableWidgetItem *> m_weightItems;
 };

@@ -222,9 +222,6 @@ private:
     QMessageBox *infoBox = nullptr;
 
     SqliteQuery m_query;
-    int resultColumns = 0;
-    int resultRows = 0;
-    QList<QByteArray> resultValues;
     // Statements that failed since the start; a step compares it before and after its statements.
     int failedStatements = 0;
     int failuresAtBatchStart = 0; // failedStatements when the running batch was started or continued
