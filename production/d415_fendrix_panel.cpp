@@ -3,6 +3,8 @@
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
+#include "panelcodes.h"
+
 #include "d415device.h"
 #include "d415settings.h"
 
@@ -14,21 +16,9 @@
 
 #include <cstdio>
 
+using namespace PanelCodes;
+
 namespace {
-const QString NoConnection = QStringLiteral("НЕТ СВЯЗИ");
-const QString Fault = QStringLiteral("АВАРИЯ");
-const QString Working = QStringLiteral("РАБОТА");
-const QString Stopped = QStringLiteral("ОСТАНОВ");
-
-// Panel codes (accessible names "1" followed by the code).
-constexpr int HopperWeightCode = 4;
-constexpr int DoneWeightCode = 5;
-constexpr int StateCode = 6;
-constexpr int UnitCode = 7;
-constexpr int TargetWeightCode = 1;
-constexpr int FaultPlusCode = 2;
-constexpr int FaultMinusCode = 3;
-
 int accessibleCode(int code)
 {
     return QStringLiteral("1%1").arg(code).toInt();

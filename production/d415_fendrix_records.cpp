@@ -3,6 +3,8 @@
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
+#include "panelcodes.h"
+
 #include "d415device.h"
 
 #include <QCoreApplication>
@@ -13,9 +15,9 @@
 
 #include <cstdio>
 
-namespace {
-constexpr int DoneWeightCode = 5;
+using namespace PanelCodes;
 
+namespace {
 // Columns of "SELECT * FROM task".
 constexpr int TaskDeviceIdColumn = 1;
 constexpr int TaskWeightColumn = 4;

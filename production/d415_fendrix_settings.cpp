@@ -3,6 +3,8 @@
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
+#include "panelcodes.h"
+
 #include "d415device.h"
 #include "d415link.h"
 #include "d415settings.h"
@@ -10,9 +12,7 @@
 
 #include <QGroupBox>
 
-namespace {
-const QString NoConnection = QStringLiteral("НЕТ СВЯЗИ");
-} // namespace
+using namespace PanelCodes;
 
 void D415_Fendrix::centreOnWindow(QWidget *dialog) const
 {

@@ -3,6 +3,8 @@
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
+#include "panelcodes.h"
+
 #include "d415device.h"
 #include "d415settings.h"
 
@@ -12,11 +14,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-constexpr int DoneWeightCode = 5;
-constexpr int DoseWeightCode = 10;
-constexpr int TotalCommonWeightCode = 15;
-} // namespace
+using namespace PanelCodes;
 
 qreal D415_Fendrix::calculateDoseWeight(int number, qreal remaining)
 {
