@@ -155,29 +155,20 @@ void Stat::getStat()
 
 void Stat::showProducts(const QList<QByteArray> &names, int first, int last)
 {
-    qDeleteAll(m_productItems);
-    m_productItems.clear();
-    qDeleteAll(m_weightItems);
-    m_weightItems.clear();
+    // The table owns its items: clearing it deletes those of the previous range.
     statTable->clear();
     statTable->setColumnCount(2);
     statTable->setRowCount(int(names.size()));
     statTable->setHorizontalHeaderLabels({QStringLiteral("Продукт"), QStringLiteral("Вес, кг")});
 
-    for (int i = 0; i < names.size(); ++i) {
-        auto *item = new QTableWidgetItem(QString::fromUtf8(names.at(i)));
-        m_productItems.append(item);
-        statTable->setItem(i, 0, item);
-    }
-    for (QTableWidgetItem *productItem : std::as_const(m_productItems)) {
-        const QString name = productItem->text();
+    for (int row = 0; row < names.size(); ++row) {
+        const QString name = QString::fromUtf8(names.at(row));
+        statTable->setItem(row, 0, new QTableWidgetItem(name));
         const qreal grams = getSumWeight(first, last, name, Grams);
         const qreal kilograms = getSumWeight(first, last, name, Kilograms);
         const qreal tonnes = getSumWeight(first, last, name, Tonnes);
         const double total = grams + kilograms + tonnes;
-        auto *weightItem = new QTableWidgetItem(QStringLiteral("%1").arg(total, 0, 'f', 2));
-        m_weightItems.append(weightItem);
-        statTable->setItem(productItem->row(), productItem->column() + 1, weightItem);
+        statTable->setItem(row, 1, new QTableWidgetItem(QStringLiteral("%1").arg(total, 0, 'f', 2)));
     }
     statTable->resizeColumnsToContents();
 }

@@ -10,7 +10,6 @@
 
 class QEvent;
 class QMessageBox;
-class QTableWidgetItem;
 class QTextCodec;
 
 // Statistics of dispensed weight: the operator picks a first and a last production day, the dialog
@@ -56,6 +55,4 @@ private:
     SqliteQuery m_query;
     bool m_indexesReady = false;
     QMessageBox *m_failureBox = nullptr;
-    QList<QTableWidgetItem *> m_productItems;
-    QList<QTableWidgetItem *> m_weightItems;
 };
