@@ -60,15 +60,10 @@ private slots:
     void loadReceipt();
     void rewriteReceipt();
     void enableScrollButtons(int minimum, int maximum);
-    void enableDescrScrollButtons(int minimum, int maximum);
     void upButtonPressed();
     void upButtonReleased();
     void downButtonPressed();
     void downButtonReleased();
-    void upDescrButtonPressed();
-    void upDescrButtonReleased();
-    void downDescrButtonPressed();
-    void downDescrButtonReleased();
     void addNewReceipt(QString name);
     void closeWindow();
 
