@@ -199,6 +199,8 @@ private:
     static QString currentDate();
 
     // Workflow helpers.
+    void enterDosing(bool continuing);
+    void lockSettings(bool locked);
     void connectStopOnFault(int position);
     void disconnectStopOnFault(int position);
     double nextDoseWeight(int position, double remaining);
