@@ -312,22 +312,25 @@ void ReceiptDialog::listStepDown()
 
 void ReceiptDialog::upButtonReleased()
 {
-    endListScrolling();
-    attachSelectionHandler();
-    if (m_singleStepPending) {
-        m_singleStepPending = false;
-        listStepUp();
-    }
-    itemSelectionChangedAction();
+    endListHold(true);
 }
 
 void ReceiptDialog::downButtonReleased()
+{
+    endListHold(false);
+}
+
+// A tap released before the hold delay steps once, on release.
+void ReceiptDialog::endListHold(bool up)
 {
     endListScrolling();
     attachSelectionHandler();
     if (m_singleStepPending) {
         m_singleStepPending = false;
-        listStepDown();
+        if (up)
+            listStepUp();
+        else
+            listStepDown();
     }
     itemSelectionChangedAction();
 }

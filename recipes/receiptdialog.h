@@ -79,6 +79,7 @@ private:
     void attachSelectionHandler();
     void detachSelectionHandler();
     void startListHold(bool up);
+    void endListHold(bool up);
     void holdDelayPassed();
     void repeatListStep();
     void endListScrolling();
