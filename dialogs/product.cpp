@@ -60,14 +60,6 @@ bool Product::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void Product::runQuery(const QString &statement)
-{
-    m_query.runQuery(statement);
-    m_resultColumns = m_query.columns();
-    m_resultRows = m_query.rows();
-    m_resultValues = m_query.values();
-}
-
 void Product::fillTable()
 {
     productTable->setColumnCount(1);
@@ -76,16 +68,17 @@ void Product::fillTable()
     productTable->setHorizontalHeaderLabels({QStringLiteral("Вид продукта")});
     productTable->resizeColumnsToContents();
 
-    runQuery(QStringLiteral("SELECT productName, idProduct FROM product;"));
-    if (m_resultRows < 1)
+    m_query.runQuery(QStringLiteral("SELECT productName, idProduct FROM product;"));
+    const int rows = m_query.rows();
+    const int columns = m_query.columns();
+    if (rows < 1)
         return;
 
-    productTable->setRowCount(m_resultRows);
-    productTable->setColumnCount(m_resultColumns);
-    for (int i = 0; i < m_resultRows; ++i) {
-        for (int j = 0; j < m_resultColumns; ++j) {
-            const QByteArray &cell = m_resultValues.at(j + i * m_resultColumns);
-            productTable->setItem(i, j, new QTableWidgetItem(QString::fromUtf8(cell)));
+    productTable->setRowCount(rows);
+    productTable->setColumnCount(columns);
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < columns; ++j) {
+            productTable->setItem(i, j, new QTableWidgetItem(m_query.cell(i, j)));
             // The id stays in the row, out of sight, so that a delete names the stored row.
             if (j > 0)
                 productTable->hideColumn(j);
@@ -120,7 +113,7 @@ void Product::deleteProduct()
     bool isNumber = false;
     const qlonglong id = m_selectedId.toLongLong(&isNumber);
     if (isNumber)
-        runQuery(QStringLiteral("DELETE FROM product WHERE idProduct = %1;").arg(id));
+        m_query.runQuery(QStringLiteral("DELETE FROM product WHERE idProduct = %1;").arg(id));
     m_selectedId.clear();
     fillTable();
 }
@@ -130,7 +123,7 @@ void Product::addProduct()
     const QString name = newProductName->text();
     if (name.isEmpty())
         return;
-    runQuery(QStringLiteral("INSERT INTO product (idProduct, productName) values (NULL, %1);")
-                 .arg(SqliteQuery::literal(name)));
+    m_query.runQuery(QStringLiteral("INSERT INTO product (idProduct, productName) values (NULL, %1);")
+                         .arg(SqliteQuery::literal(name)));
     fillTable();
 }

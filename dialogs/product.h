@@ -3,9 +3,7 @@
 #include "sqlitequery.h"
 #include "ui_productform.h"
 
-#include <QByteArray>
 #include <QDialog>
-#include <QList>
 #include <QString>
 
 class QEvent;
@@ -37,14 +35,10 @@ protected:
 
 private:
     void createConfirmBox();
-    void runQuery(const QString &statement);
     void fillTable();
 
     SqliteQuery m_query;
     QMessageBox *m_confirmBox = nullptr;
     QPushButton *m_yesButton = nullptr;
     QString m_selectedId;
-    int m_resultColumns = 0;
-    int m_resultRows = 0;
-    QList<QByteArray> m_resultValues;
 };

@@ -75,9 +75,9 @@ void Stat::ensureIndexes()
 {
     if (m_indexesReady || !m_query.isOpen())
         return;
-    runQuery(QStringLiteral("CREATE INDEX IF NOT EXISTS butchDate ON butch (date);"));
+    m_query.runQuery(QStringLiteral("CREATE INDEX IF NOT EXISTS butchDate ON butch (date);"));
     const bool butchIndexed = m_query.returnCode() == 0;
-    runQuery(QStringLiteral(
+    m_query.runQuery(QStringLiteral(
         "CREATE INDEX IF NOT EXISTS taskProductUnit ON task (productName, weightScale, idButch, haveDoneWeight);"));
     m_indexesReady = butchIndexed && m_query.returnCode() == 0;
 }
@@ -94,19 +94,10 @@ void Stat::disconnectDayLists()
     disconnect(toComboBox, &QComboBox::currentIndexChanged, this, &Stat::getStat);
 }
 
-void Stat::runQuery(const QString &statement)
-{
-    m_query.runQuery(statement);
-    m_resultColumns = m_query.columns();
-    m_resultRows = m_query.rows();
-    m_resultValues = m_query.values();
-}
-
 int Stat::firstIdResult() const
 {
-    if (m_resultRows < 1 || m_resultValues.isEmpty())
-        return 0;
-    return QString::fromUtf8(m_resultValues.first()).toInt();
+    // No row is no batch: cell() gives the empty text, which reads as 0.
+    return m_query.cell(0, 0).toInt();
 }
 
 void Stat::reloadDates()
@@ -115,13 +106,13 @@ void Stat::reloadDates()
     disconnectDayLists();
     fromComboBox->clear();
 
-    runQuery(QStringLiteral("SELECT date FROM butch GROUP BY date ORDER BY idButch"));
+    m_query.runQuery(QStringLiteral("SELECT date FROM butch GROUP BY date ORDER BY idButch"));
     QStringList days;
-    days.reserve(m_resultRows);
-    for (int i = 0; i < m_resultRows; ++i)
-        days.append(QString::fromUtf8(m_resultValues.at(i * m_resultColumns)));
+    days.reserve(m_query.rows());
+    for (int i = 0; i < m_query.rows(); ++i)
+        days.append(m_query.cell(i, 0));
     fromComboBox->addItems(days);
-    if (m_resultRows > 0)
+    if (m_query.rows() > 0)
         fromComboBox->setCurrentIndex(-1);
 
     connectDayLists();
@@ -142,52 +133,42 @@ void Stat::addDateTo(int index)
 void Stat::getStat()
 {
     // The first batch started on the first day ...
-    runQuery(QStringLiteral("SELECT idButch FROM butch WHERE date = %1")
-                 .arg(SqliteQuery::literal(fromComboBox->currentText())));
+    m_query.runQuery(QStringLiteral("SELECT idButch FROM butch WHERE date = %1")
+                         .arg(SqliteQuery::literal(fromComboBox->currentText())));
     const int first = firstIdResult();
     // ... to the last batch started on the last day. Without max() SQLite hands back the first batch
     // of the day for the bare column, and the rest of the last day would be left out of the sums.
-    runQuery(QStringLiteral("SELECT max(idButch) FROM butch WHERE date = %1 GROUP BY date")
-                 .arg(SqliteQuery::literal(toComboBox->currentText())));
+    m_query.runQuery(QStringLiteral("SELECT max(idButch) FROM butch WHERE date = %1 GROUP BY date")
+                         .arg(SqliteQuery::literal(toComboBox->currentText())));
     const int last = firstIdResult();
 
-    runQuery(QStringLiteral("SELECT productName FROM task WHERE idButch >= %1 AND idButch <= %2 GROUP BY productName")
-                 .arg(first)
-                 .arg(last));
-    if (m_resultRows < 1)
+    m_query.runQuery(
+        QStringLiteral("SELECT productName FROM task WHERE idButch >= %1 AND idButch <= %2 GROUP BY productName")
+            .arg(first)
+            .arg(last));
+    if (m_query.rows() < 1)
         return;
-    QList<QByteArray> names;
-    names.reserve(m_resultRows);
-    for (int i = 0; i < m_resultRows; ++i)
-        names.append(m_resultValues.at(i * m_resultColumns));
+    // The statement has one column: the values are the names, kept while the sums run statements of their own.
+    const QList<QByteArray> names = m_query.values();
     showProducts(names, first, last);
 }
 
 void Stat::showProducts(const QList<QByteArray> &names, int first, int last)
 {
-    qDeleteAll(m_productItems);
-    m_productItems.clear();
-    qDeleteAll(m_weightItems);
-    m_weightItems.clear();
+    // The table owns its items: clearing it deletes those of the previous range.
     statTable->clear();
     statTable->setColumnCount(2);
     statTable->setRowCount(int(names.size()));
     statTable->setHorizontalHeaderLabels({QStringLiteral("Продукт"), QStringLiteral("Вес, кг")});
 
-    for (int i = 0; i < names.size(); ++i) {
-        auto *item = new QTableWidgetItem(QString::fromUtf8(names.at(i)));
-        m_productItems.append(item);
-        statTable->setItem(i, 0, item);
-    }
-    for (QTableWidgetItem *productItem : std::as_const(m_productItems)) {
-        const QString name = productItem->text();
+    for (int row = 0; row < names.size(); ++row) {
+        const QString name = QString::fromUtf8(names.at(row));
+        statTable->setItem(row, 0, new QTableWidgetItem(name));
         const qreal grams = getSumWeight(first, last, name, Grams);
         const qreal kilograms = getSumWeight(first, last, name, Kilograms);
         const qreal tonnes = getSumWeight(first, last, name, Tonnes);
         const double total = grams + kilograms + tonnes;
-        auto *weightItem = new QTableWidgetItem(QStringLiteral("%1").arg(total, 0, 'f', 2));
-        m_weightItems.append(weightItem);
-        statTable->setItem(productItem->row(), productItem->column() + 1, weightItem);
+        statTable->setItem(row, 1, new QTableWidgetItem(QStringLiteral("%1").arg(total, 0, 'f', 2)));
     }
     statTable->resizeColumnsToContents();
 }
@@ -195,15 +176,15 @@ void Stat::showProducts(const QList<QByteArray> &names, int first, int last)
 qreal Stat::getSumWeight(int first, int last, const QString &product, const QString &unit)
 {
     // All four values in one pass: a product called "100%4" must stay that text and not take the unit.
-    runQuery(QStringLiteral("SELECT haveDoneWeight FROM task WHERE (idButch >= %1 AND idButch <= %2) AND "
-                            "(productName = %3) AND (weightScale = %4)")
-                 .arg(QString::number(first), QString::number(last), SqliteQuery::literal(product),
-                     SqliteQuery::literal(unit)));
+    m_query.runQuery(QStringLiteral("SELECT haveDoneWeight FROM task WHERE (idButch >= %1 AND idButch <= %2) AND "
+                                    "(productName = %3) AND (weightScale = %4)")
+                         .arg(QString::number(first), QString::number(last), SqliteQuery::literal(product),
+                             SqliteQuery::literal(unit)));
     qreal sum = 0.0;
     // A cell that is no number (an empty done weight of a task not yet discharged) adds 0. A number is
     // plain ASCII, so the UTF-8 bytes are read as they are: decoding 180,000 cells of a ten-year range
     // into strings first cost more than the statements themselves.
-    for (const QByteArray &cell : std::as_const(m_resultValues))
+    for (const QByteArray &cell : m_query.values())
         sum += cell.toDouble();
     if (unit == Grams)
         return sum / 1000;

@@ -10,7 +10,6 @@
 
 class QEvent;
 class QMessageBox;
-class QTableWidgetItem;
 class QTextCodec;
 
 // Statistics of dispensed weight: the operator picks a first and a last production day, the dialog
@@ -49,7 +48,6 @@ private:
     void ensureIndexes();
     void connectDayLists();
     void disconnectDayLists();
-    void runQuery(const QString &statement);
     int firstIdResult() const;
     void showProducts(const QList<QByteArray> &names, int first, int last);
     QByteArray csvText(QTextCodec *codec) const;
@@ -57,9 +55,4 @@ private:
     SqliteQuery m_query;
     bool m_indexesReady = false;
     QMessageBox *m_failureBox = nullptr;
-    int m_resultColumns = 0;
-    int m_resultRows = 0;
-    QList<QByteArray> m_resultValues;
-    QList<QTableWidgetItem *> m_productItems;
-    QList<QTableWidgetItem *> m_weightItems;
 };

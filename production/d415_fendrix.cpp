@@ -205,9 +205,6 @@ void D415_Fendrix::runQuery(const QString &statement)
     m_query.runQuery(statement);
     if (m_query.returnCode() != 0)
         ++failedStatements;
-    resultColumns = m_query.columns();
-    resultRows = m_query.rows();
-    resultValues = m_query.values();
 }
 
 void D415_Fendrix::closeEvent(QCloseEvent *event)

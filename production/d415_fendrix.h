@@ -199,6 +199,8 @@ private:
     static QString currentDate();
 
     // Workflow helpers.
+    void enterDosing(bool continuing);
+    void lockSettings(bool locked);
     void connectStopOnFault(int position);
     void disconnectStopOnFault(int position);
     double nextDoseWeight(int position, double remaining);
@@ -222,9 +224,6 @@ private:
     QMessageBox *infoBox = nullptr;
 
     SqliteQuery m_query;
-    int resultColumns = 0;
-    int resultRows = 0;
-    QList<QByteArray> resultValues;
     // Statements that failed since the start; a step compares it before and after its statements.
     int failedStatements = 0;
     int failuresAtBatchStart = 0; // failedStatements when the running batch was started or continued

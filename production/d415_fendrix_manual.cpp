@@ -3,17 +3,15 @@
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
+#include "panelcodes.h"
+
 #include "d415device.h"
 
 #include <QLabel>
 
 #include <cstdio>
 
-namespace {
-constexpr int DoseCountCode = 11;
-constexpr int TotalWeightCode = 13;
-constexpr int TotalCommonDoseCountCode = 14;
-} // namespace
+using namespace PanelCodes;
 
 void D415_Fendrix::downloadDoseButton()
 {

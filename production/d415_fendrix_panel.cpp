@@ -3,10 +3,11 @@
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
+#include "panelcodes.h"
+
 #include "d415device.h"
 #include "d415settings.h"
 
-#include <QApplication>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
@@ -15,24 +16,27 @@
 
 #include <cstdio>
 
+using namespace PanelCodes;
+
 namespace {
-const QString NoConnection = QStringLiteral("НЕТ СВЯЗИ");
-const QString Fault = QStringLiteral("АВАРИЯ");
-const QString Working = QStringLiteral("РАБОТА");
-const QString Stopped = QStringLiteral("ОСТАНОВ");
-
-// Panel codes (accessible names "1" followed by the code).
-constexpr int HopperWeightCode = 4;
-constexpr int DoneWeightCode = 5;
-constexpr int StateCode = 6;
-constexpr int UnitCode = 7;
-constexpr int TargetWeightCode = 1;
-constexpr int FaultPlusCode = 2;
-constexpr int FaultMinusCode = 3;
-
 int accessibleCode(int code)
 {
     return QStringLiteral("1%1").arg(code).toInt();
+}
+
+// The widgets of the window's own panel whose accessible name is the number wanted. They are looked for
+// among the window's descendants, not among all widgets of the program: the replies of every poll come
+// here, and the keyboards and dialogs would only be walked to be passed over. A child window (a message
+// box) and a second main window (a test, a restart in one process) keep codes of their own.
+template<typename T> QList<T *> panelWidgets(const QWidget *window, int wanted)
+{
+    QList<T *> found;
+    const QList<T *> widgets = window->findChildren<T *>();
+    for (T *widget : widgets) {
+        if (widget->window() == window && widget->accessibleName().toInt() == wanted)
+            found.append(widget);
+    }
+    return found;
 }
 } // namespace
 
@@ -64,16 +68,7 @@ void D415_Fendrix::resetDoser(int position)
 
 QList<QLabel *> D415_Fendrix::findLabels(int code) const
 {
-    QList<QLabel *> labels;
-    const int wanted = accessibleCode(code);
-    const QWidgetList widgets = QApplication::allWidgets();
-    for (QWidget *widget : widgets) {
-        auto *label = qobject_cast<QLabel *>(widget);
-        // Only this window's panel: a second window (a test, a restart in one process) keeps its own codes.
-        if (label && label->window() == this && label->accessibleName().toInt() == wanted)
-            labels.append(label);
-    }
-    return labels;
+    return panelWidgets<QLabel>(this, accessibleCode(code));
 }
 
 QLabel *D415_Fendrix::getLabel(int, int code)
@@ -84,26 +79,14 @@ QLabel *D415_Fendrix::getLabel(int, int code)
 
 QLineEdit *D415_Fendrix::findEdit(int code) const
 {
-    const int wanted = accessibleCode(code);
-    const QWidgetList widgets = QApplication::allWidgets();
-    for (QWidget *widget : widgets) {
-        auto *edit = qobject_cast<QLineEdit *>(widget);
-        if (edit && edit->window() == this && edit->accessibleName().toInt() == wanted)
-            return edit;
-    }
-    return nullptr;
+    const QList<QLineEdit *> edits = panelWidgets<QLineEdit>(this, accessibleCode(code));
+    return edits.isEmpty() ? nullptr : edits.first();
 }
 
 QGroupBox *D415_Fendrix::findContainer(int position) const
 {
-    const int wanted = 10 * position + 10;
-    const QWidgetList widgets = QApplication::allWidgets();
-    for (QWidget *widget : widgets) {
-        auto *box = qobject_cast<QGroupBox *>(widget);
-        if (box && box->window() == this && box->accessibleName().toInt() == wanted)
-            return box;
-    }
-    return nullptr;
+    const QList<QGroupBox *> boxes = panelWidgets<QGroupBox>(this, 10 * position + 10);
+    return boxes.isEmpty() ? nullptr : boxes.first();
 }
 
 QString D415_Fendrix::formatWeight(int position, double weight) const

@@ -3,6 +3,8 @@
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
+#include "panelcodes.h"
+
 #include "d415device.h"
 
 #include <QCoreApplication>
@@ -13,9 +15,9 @@
 
 #include <cstdio>
 
-namespace {
-constexpr int DoneWeightCode = 5;
+using namespace PanelCodes;
 
+namespace {
 // Columns of "SELECT * FROM task".
 constexpr int TaskDeviceIdColumn = 1;
 constexpr int TaskWeightColumn = 4;
@@ -38,12 +40,12 @@ QString D415_Fendrix::currentDate()
 void D415_Fendrix::findCurrentButch()
 {
     runQuery(QStringLiteral("SELECT idButch FROM butch WHERE endTime = \"\""));
-    if (resultRows == 0 || resultValues.isEmpty()) {
+    if (m_query.rows() == 0) {
         std::fputs("\nAll butches are finished", stderr);
         idButch = 0;
         return;
     }
-    idButch = qint64(QString::fromUtf8(resultValues.first()).toULongLong());
+    idButch = qint64(m_query.cell(0, 0).toULongLong());
     std::fprintf(stderr, "\nCurrent idButch is %lld", static_cast<long long>(idButch));
 }
 
@@ -120,7 +122,7 @@ void D415_Fendrix::newButch()
         std::fputs("\nCan't tell whether the butch has done tasks, it is left open", stderr);
         return;
     }
-    if (resultRows > 0) {
+    if (m_query.rows() > 0) {
         std::fputs("\nNeed to finish tasks in butch", stderr);
         finishButch();
         runQuery(QStringLiteral("UPDATE task SET endTime = \"%1\", endDate = \"%2\" WHERE idButch = %3")
@@ -169,9 +171,9 @@ void D415_Fendrix::restoreLastSession()
     partsLeft = 0;
     runQuery(QStringLiteral("SELECT * FROM task WHERE idButch = %1").arg(idButch));
     // Copied: the events processed below may run statements of their own.
-    const QList<QByteArray> cells = resultValues;
-    const int columns = resultColumns;
-    const int rows = columns < TaskColumns ? 0 : resultRows;
+    const QList<QByteArray> cells = m_query.values();
+    const int columns = m_query.columns();
+    const int rows = columns < TaskColumns ? 0 : m_query.rows();
     for (int row = 0; row < rows; ++row) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         auto cell = [&](int column) { return QString::fromUtf8(cells.value(row * columns + column)); };

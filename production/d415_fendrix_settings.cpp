@@ -3,6 +3,8 @@
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
+#include "panelcodes.h"
+
 #include "d415device.h"
 #include "d415link.h"
 #include "d415settings.h"
@@ -10,9 +12,7 @@
 
 #include <QGroupBox>
 
-namespace {
-const QString NoConnection = QStringLiteral("НЕТ СВЯЗИ");
-} // namespace
+using namespace PanelCodes;
 
 void D415_Fendrix::centreOnWindow(QWidget *dialog) const
 {
@@ -48,11 +48,9 @@ void D415_Fendrix::stopTestMode()
 void D415_Fendrix::getProductsNames()
 {
     runQuery(QStringLiteral("SELECT productName FROM product"));
-    const QList<QByteArray> names = resultValues;
-    const int columns = resultColumns;
+    // Copied: each name added is announced as the doser's product, and the handlers of that may query too.
+    const QList<QByteArray> names = m_query.values();
     d415SettingsDialog->dellAllProductTypes();
-    if (columns == 0)
-        return;
     for (const QByteArray &name : names)
         d415SettingsDialog->addProductType(QString::fromUtf8(name));
 }

@@ -3,6 +3,8 @@
 #include "d415_fendrix.h"
 #include "ui_d415_fendrix.h"
 
+#include "panelcodes.h"
+
 #include "d415device.h"
 #include "d415settings.h"
 
@@ -12,11 +14,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-constexpr int DoneWeightCode = 5;
-constexpr int DoseWeightCode = 10;
-constexpr int TotalCommonWeightCode = 15;
-} // namespace
+using namespace PanelCodes;
 
 qreal D415_Fendrix::calculateDoseWeight(int number, qreal remaining)
 {
@@ -115,18 +113,24 @@ void D415_Fendrix::startButtonActions()
         refuseUnrecordedStart();
         return;
     }
+    enterDosing(false);
+    if (isOnline(0))
+        prepareDoserForWork(d415[0]->getDeviceID());
+    if (!doseCycleTimer.isActive())
+        doseCycleTimer.start(160);
+}
+
+// What a started and a continued batch have in common before the doser is prepared.
+void D415_Fendrix::enterDosing(bool continuing)
+{
     failuresAtBatchStart = failedStatements;
     pollTimer.stop();
     // Until the doser has been reset and has answered the dose count, an old fault must not stop the batch.
     for (int position = 0; position < DoserCount; ++position)
         disconnectStopOnFault(position);
-    batchRunning = true;
-    continueMode = false;
+    batchRunning = !continuing;
+    continueMode = continuing;
     disableControlElementsWhenButchStars();
-    if (isOnline(0))
-        prepareDoserForWork(d415[0]->getDeviceID());
-    if (!doseCycleTimer.isActive())
-        doseCycleTimer.start(160);
 }
 
 bool D415_Fendrix::addStartRecords()
@@ -183,13 +187,7 @@ void D415_Fendrix::continueButton()
 
 void D415_Fendrix::continueButtonActions()
 {
-    failuresAtBatchStart = failedStatements;
-    pollTimer.stop();
-    for (int position = 0; position < DoserCount; ++position)
-        disconnectStopOnFault(position);
-    continueMode = true;
-    batchRunning = false;
-    disableControlElementsWhenButchStars();
+    enterDosing(true);
     partsLeft = 0;
     for (int position = 0; position < DoserCount; ++position) {
         DoserState &doser = doserState[position];
@@ -421,10 +419,7 @@ void D415_Fendrix::disableControlElementsWhenButchStars()
     ui->startButton->setEnabled(false);
     ui->stopButton->setEnabled(true);
     ui->continueButton->setEnabled(false);
-    ui->groupBox_2->setEnabled(false);
-    ui->rs232SettingsButton->setEnabled(false);
-    disableD415Containers(true);
-    d415SettingsDialog->disableProductType(true);
+    lockSettings(true);
 }
 
 void D415_Fendrix::enableControlElementsWhenStopAction()
@@ -434,10 +429,7 @@ void D415_Fendrix::enableControlElementsWhenStopAction()
     // A doser in fault asks to stop with every reply, and a lost line asks once more: a batch that is
     // already stopped stays resumable.
     ui->continueButton->setEnabled(batchRunning || continueMode || ui->continueButton->isEnabled());
-    ui->groupBox_2->setEnabled(true);
-    ui->rs232SettingsButton->setEnabled(true);
-    disableD415Containers(false);
-    d415SettingsDialog->disableProductType(false);
+    lockSettings(false);
 }
 
 void D415_Fendrix::enableControlElementsWhenButchIsDone()
@@ -447,8 +439,15 @@ void D415_Fendrix::enableControlElementsWhenButchIsDone()
     ui->startButton->setEnabled(true);
     ui->stopButton->setEnabled(false);
     ui->continueButton->setEnabled(false);
-    ui->groupBox_2->setEnabled(true);
-    ui->rs232SettingsButton->setEnabled(true);
-    disableD415Containers(false);
-    d415SettingsDialog->disableProductType(false);
+    lockSettings(false);
+}
+
+// While a batch runs, neither the manual mode, the serial settings, the doser's switch nor its product
+// may change.
+void D415_Fendrix::lockSettings(bool locked)
+{
+    ui->groupBox_2->setEnabled(!locked);
+    ui->rs232SettingsButton->setEnabled(!locked);
+    disableD415Containers(locked);
+    d415SettingsDialog->disableProductType(locked);
 }

@@ -14,6 +14,11 @@ DescriptionScroller::DescriptionScroller(
     // Steps of a few milliseconds: a coarse timer could stretch them by a fifth.
     m_stepTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_stepTimer, &QTimer::timeout, this, &DescriptionScroller::step);
+    connect(description->verticalScrollBar(), &QScrollBar::rangeChanged, this, &DescriptionScroller::rangeChanged);
+    connect(upButton, &QAbstractButton::pressed, this, &DescriptionScroller::upPressed);
+    connect(upButton, &QAbstractButton::released, this, &DescriptionScroller::released);
+    connect(downButton, &QAbstractButton::pressed, this, &DescriptionScroller::downPressed);
+    connect(downButton, &QAbstractButton::released, this, &DescriptionScroller::released);
 }
 
 void DescriptionScroller::rangeChanged(int /*minimum*/, int maximum)

@@ -10,7 +10,8 @@ class QAbstractScrollArea;
 
 /// Scrolls a recipe description that has no scroll bars with a pair of up and down buttons: a step of
 /// one pixel on press, then one step each descriptionrepeatspeed ms while the button is held, until the
-/// button is released or the end is reached. Shared by the recipe manager and the save-recipe dialog.
+/// button is released or the end is reached. Shared by the recipe manager and the save-recipe dialog; it
+/// listens to its buttons and to the description's range itself.
 class DescriptionScroller : public QObject
 {
     Q_OBJECT

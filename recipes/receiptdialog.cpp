@@ -91,8 +91,6 @@ void ReceiptDialog::makeConnections()
     attachSelectionHandler();
     connectChecked(m_ui->receiptListWidget->verticalScrollBar(), SIGNAL(rangeChanged(int, int)), this,
         SLOT(enableScrollButtons(int, int)));
-    connectChecked(m_ui->descriptionTextEdit->verticalScrollBar(), SIGNAL(rangeChanged(int, int)), this,
-        SLOT(enableDescrScrollButtons(int, int)));
     connectChecked(m_ui->deleteReceiptButton, SIGNAL(clicked()), this, SLOT(deleteReceipt()));
     connectChecked(m_ui->loadReceiptButton, SIGNAL(clicked()), this, SLOT(loadReceipt()));
     connectChecked(m_ui->changeReceiptButton, SIGNAL(clicked()), this, SLOT(rewriteReceipt()));
@@ -105,10 +103,6 @@ void ReceiptDialog::makeConnections()
     connectChecked(m_ui->upButton, SIGNAL(released()), this, SLOT(upButtonReleased()));
     connectChecked(m_ui->downButton, SIGNAL(pressed()), this, SLOT(downButtonPressed()));
     connectChecked(m_ui->downButton, SIGNAL(released()), this, SLOT(downButtonReleased()));
-    connectChecked(m_ui->upDescrButton, SIGNAL(pressed()), this, SLOT(upDescrButtonPressed()));
-    connectChecked(m_ui->upDescrButton, SIGNAL(released()), this, SLOT(upDescrButtonReleased()));
-    connectChecked(m_ui->downDescrButton, SIGNAL(pressed()), this, SLOT(downDescrButtonPressed()));
-    connectChecked(m_ui->downDescrButton, SIGNAL(released()), this, SLOT(downDescrButtonReleased()));
 }
 
 void ReceiptDialog::attachSelectionHandler()
@@ -318,22 +312,25 @@ void ReceiptDialog::listStepDown()
 
 void ReceiptDialog::upButtonReleased()
 {
-    endListScrolling();
-    attachSelectionHandler();
-    if (m_singleStepPending) {
-        m_singleStepPending = false;
-        listStepUp();
-    }
-    itemSelectionChangedAction();
+    endListHold(true);
 }
 
 void ReceiptDialog::downButtonReleased()
+{
+    endListHold(false);
+}
+
+// A tap released before the hold delay steps once, on release.
+void ReceiptDialog::endListHold(bool up)
 {
     endListScrolling();
     attachSelectionHandler();
     if (m_singleStepPending) {
         m_singleStepPending = false;
-        listStepDown();
+        if (up)
+            listStepUp();
+        else
+            listStepDown();
     }
     itemSelectionChangedAction();
 }
@@ -347,33 +344,6 @@ void ReceiptDialog::hideEvent(QHideEvent *event)
     }
     m_descriptionScroller->released();
     QDialog::hideEvent(event);
-}
-
-// ---- the description's up and down buttons ----
-
-void ReceiptDialog::enableDescrScrollButtons(int minimum, int maximum)
-{
-    m_descriptionScroller->rangeChanged(minimum, maximum);
-}
-
-void ReceiptDialog::upDescrButtonPressed()
-{
-    m_descriptionScroller->upPressed();
-}
-
-void ReceiptDialog::upDescrButtonReleased()
-{
-    m_descriptionScroller->released();
-}
-
-void ReceiptDialog::downDescrButtonPressed()
-{
-    m_descriptionScroller->downPressed();
-}
-
-void ReceiptDialog::downDescrButtonReleased()
-{
-    m_descriptionScroller->released();
 }
 
 // ---- message boxes ----

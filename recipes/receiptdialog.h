@@ -60,15 +60,10 @@ private slots:
     void loadReceipt();
     void rewriteReceipt();
     void enableScrollButtons(int minimum, int maximum);
-    void enableDescrScrollButtons(int minimum, int maximum);
     void upButtonPressed();
     void upButtonReleased();
     void downButtonPressed();
     void downButtonReleased();
-    void upDescrButtonPressed();
-    void upDescrButtonReleased();
-    void downDescrButtonPressed();
-    void downDescrButtonReleased();
     void addNewReceipt(QString name);
     void closeWindow();
 
@@ -84,6 +79,7 @@ private:
     void attachSelectionHandler();
     void detachSelectionHandler();
     void startListHold(bool up);
+    void endListHold(bool up);
     void holdDelayPassed();
     void repeatListStep();
     void endListScrolling();

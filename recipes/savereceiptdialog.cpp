@@ -7,7 +7,6 @@
 #include "recipeslog.h"
 
 #include <QMessageBox>
-#include <QScrollBar>
 
 #include <cstdio>
 
@@ -45,12 +44,6 @@ void SaveReceiptDialog::makeConnections()
 {
     connectChecked(m_ui->cancelButton, SIGNAL(clicked()), this, SLOT(cancelCreation()));
     connectChecked(m_ui->saveButton, SIGNAL(clicked()), this, SLOT(saveReceipt()));
-    connectChecked(m_ui->descriptionTextEdit->verticalScrollBar(), SIGNAL(rangeChanged(int, int)), this,
-        SLOT(enableDescrScrollButtons(int, int)));
-    connectChecked(m_ui->upDescrButton, SIGNAL(pressed()), this, SLOT(upDescrButtonPressed()));
-    connectChecked(m_ui->upDescrButton, SIGNAL(released()), this, SLOT(upDescrButtonReleased()));
-    connectChecked(m_ui->downDescrButton, SIGNAL(pressed()), this, SLOT(downDescrButtonPressed()));
-    connectChecked(m_ui->downDescrButton, SIGNAL(released()), this, SLOT(downDescrButtonReleased()));
     connectChecked(m_ui->receiptNamelineEdit, SIGNAL(textEdited(const QString &)), this, SLOT(setReceiptname(QString)));
 }
 
@@ -118,29 +111,4 @@ void SaveReceiptDialog::hideEvent(QHideEvent *event)
 {
     m_descriptionScroller->released();
     QDialog::hideEvent(event);
-}
-
-void SaveReceiptDialog::enableDescrScrollButtons(int minimum, int maximum)
-{
-    m_descriptionScroller->rangeChanged(minimum, maximum);
-}
-
-void SaveReceiptDialog::upDescrButtonPressed()
-{
-    m_descriptionScroller->upPressed();
-}
-
-void SaveReceiptDialog::upDescrButtonReleased()
-{
-    m_descriptionScroller->released();
-}
-
-void SaveReceiptDialog::downDescrButtonPressed()
-{
-    m_descriptionScroller->downPressed();
-}
-
-void SaveReceiptDialog::downDescrButtonReleased()
-{
-    m_descriptionScroller->released();
 }

@@ -30,11 +30,6 @@ public slots:
 private slots:
     void saveReceipt();
     void cancelCreation();
-    void enableDescrScrollButtons(int minimum, int maximum);
-    void upDescrButtonPressed();
-    void upDescrButtonReleased();
-    void downDescrButtonPressed();
-    void downDescrButtonReleased();
     void setReceiptname(QString name);
 
 protected:
