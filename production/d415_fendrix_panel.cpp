@@ -8,6 +8,7 @@
 #include "d415device.h"
 #include "d415settings.h"
 
+#include <QApplication>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
@@ -24,17 +25,17 @@ int accessibleCode(int code)
     return QStringLiteral("1%1").arg(code).toInt();
 }
 
-// The widgets of the window's own panel whose accessible name is the number wanted. They are looked for
-// among the window's descendants, not among all widgets of the program: the replies of every poll come
-// here, and the keyboards and dialogs would only be walked to be passed over. A child window (a message
-// box) and a second main window (a test, a restart in one process) keep codes of their own.
+// The widgets of the window's own panel whose accessible name is the number wanted, found among all
+// widgets of the program; a child window (a message box) and a second main window (a test, a restart in
+// one process) keep codes of their own.
 template<typename T> QList<T *> panelWidgets(const QWidget *window, int wanted)
 {
     QList<T *> found;
-    const QList<T *> widgets = window->findChildren<T *>();
-    for (T *widget : widgets) {
-        if (widget->window() == window && widget->accessibleName().toInt() == wanted)
-            found.append(widget);
+    const QWidgetList widgets = QApplication::allWidgets();
+    for (QWidget *widget : widgets) {
+        auto *typed = qobject_cast<T *>(widget);
+        if (typed && typed->window() == window && typed->accessibleName().toInt() == wanted)
+            found.append(typed);
     }
     return found;
 }
