@@ -198,6 +198,8 @@ void D415_Fendrix::openDatabase()
     runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS task (idButch INTEGER, deviceId INTEGER, startTime TEXT, "
                             "endTime TEXT, taskWeight TEXT, haveDoneWeight TEXT, mustToBeDoneWeight TEXT, "
                             "productName TEXT, weightScale TEXT, startDate TEXT, endDate TEXT);"));
+    if (!m_witnessRecords.createTable())
+        std::fprintf(stderr, "\nCan't create the dose witness table: %s\n", qPrintable(m_witnessRecords.lastError()));
 }
 
 void D415_Fendrix::runQuery(const QString &statement)
