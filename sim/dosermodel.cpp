@@ -384,7 +384,8 @@ QString DoserModel::describe(qint64 nowMs)
 {
     advance(nowMs);
     return QStringLiteral("doser %1, state 0x%2, error %3, net %4, dose %5, max %6, plus %7, minus %8, decimals %9, "
-                          "unit %10, shift %11 doses %12 raw, lifetime %13 doses %14 raw, test mode %15")
+                          "unit %10, shift %11 doses %12 raw, lifetime %13 doses %14 raw, test mode %15, "
+                          "discharged %16 since start")
         .arg(m_address)
         .arg(stateFlags(), 2, 16, QLatin1Char('0'))
         .arg(m_fault ? int(m_errorCode) : 0)
@@ -396,8 +397,7 @@ QString DoserModel::describe(qint64 nowMs)
         .arg(m_shiftWeight)
         .arg(m_lifetimeDoses)
         .arg(m_lifetimeWeight)
-        .arg(m_testMode ? QStringLiteral("on") : QStringLiteral("off"))
-        + QStringLiteral(", discharged %1 since start").arg(weightText(m_dischargedUnits));
+        .arg(m_testMode ? QStringLiteral("on") : QStringLiteral("off"), weightText(m_dischargedUnits));
 }
 
 QString DoserModel::describeTotals() const
