@@ -117,7 +117,8 @@ Log
     10:15:02.113 REP 80 1E 00 00 10 00 00 00 00 01 00 6F  doser 30, cmd 0/0: stopped, hopper empty; 0.0
   SIM start, link and end ("SIM ready ports/NAME -> /dev/pts/N, doser A" once the link is there);
   REQ a request for this doser; REP the reply as sent; IGN bytes or frames that get no reply, and why;
-  FLT a fault played; EVT what the doser did; CTL the answer to a control command.
+  FLT a fault played ("aimed N KIND FAULT ..." for an aimed one); EVT what the doser did;
+  CTL the answer to a control command.
 
 Exit status: 0 after a normal end, 1 when the line cannot be made (another simulator serves the
 link, or ports/NAME is not a link), 2 for wrong options.
@@ -141,9 +142,9 @@ QCommandLineParser &describe(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("slow-ms"), QStringLiteral("Lateness of slow replies (300)."),
         QStringLiteral("MS"), QStringLiteral("300")});
     parser.addOption({QStringLiteral("at"),
-        QStringLiteral("Aims a fault at the N-th request of a kind, counted from the start, as the control "
-                       "command \"at\" does; repeatable."),
-        QStringLiteral("\"N KIND FAULT [MS]\"")});
+        QStringLiteral("Aims a fault at one request, counted from the start: AIM is \"N KIND FAULT [MS]\" as for "
+                       "the control command \"at\"; repeatable."),
+        QStringLiteral("AIM")});
     parser.addOption({QStringLiteral("silence"), QStringLiteral("Answer nothing until \"silence off\".")});
     parser.addOption({QStringLiteral("test-mode"), QStringLiteral("Start in test mode.")});
     parser.addOption(

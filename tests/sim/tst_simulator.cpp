@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
