@@ -63,6 +63,11 @@ bool D415_Fendrix::canDoReceipt()
 
 void D415_Fendrix::startButton()
 {
+    // An open batch that could not be read at start-up is offered first, before a new one may close it.
+    if (m_openButchUnknown) {
+        restoreLastSession();
+        return;
+    }
     if (!canDoReceipt())
         return;
     for (int position = 0; position < DoserCount; ++position) {
@@ -75,11 +80,6 @@ void D415_Fendrix::startButton()
     }
     if (!doserFormatKnown(0))
         return;
-    // An open batch that could not be read at start-up is offered first, before a new one may close it.
-    if (m_openButchUnknown) {
-        restoreLastSession();
-        return;
-    }
     // An open batch that could not be looked for, or not be closed, would be taken for the new one.
     const int failuresBefore = failedStatements;
     if (!findCurrentButch()) {

@@ -22,24 +22,24 @@ void tst_DoseLedger::settle_data()
     QTest::addColumn<qint64>("unreported");
     const int settled = int(DoseLedger::Outcome::Settled);
     QTest::addRow("nothing happened") << 1000u << qint64(0) << 1000u << qint64(0) << settled << qint64(0);
-    QTest::addRow("dose weighed, still in the hopper") << 1000u << qint64(0) << 1345u << qint64(345) << settled
-                                                       << qint64(0);
+    QTest::addRow("dose weighed, still in the hopper")
+        << 1000u << qint64(0) << 1345u << qint64(345) << settled << qint64(0);
     QTest::addRow("dose weighed and discharged, report lost")
         << 1000u << qint64(0) << 1345u << qint64(0) << settled << qint64(345);
-    QTest::addRow("residue recorded, then discharged") << 1000u << qint64(12) << 1000u << qint64(0) << settled
-                                                       << qint64(12);
+    QTest::addRow("residue recorded, then discharged")
+        << 1000u << qint64(12) << 1000u << qint64(0) << settled << qint64(12);
     QTest::addRow("counted discharges taken off the account")
         << 1000u << qint64(-690) << 1690u << qint64(0) << settled << qint64(0);
-    QTest::addRow("two doses, the second report lost") << 1000u << qint64(-345) << 1690u << qint64(0) << settled
-                                                       << qint64(345);
+    QTest::addRow("two doses, the second report lost")
+        << 1000u << qint64(-345) << 1690u << qint64(0) << settled << qint64(345);
     QTest::addRow("a fill cut short and discharged")
         << 1000u << qint64(-120) << 1000u << qint64(0) << int(DoseLedger::Outcome::LessThanCounted) << qint64(0);
     QTest::addRow("counter reset") << 5000000u << qint64(0) << 345u << qint64(0)
                                    << int(DoseLedger::Outcome::CounterWentBack) << qint64(0);
     QTest::addRow("counter set far ahead")
         << 1000u << qint64(0) << 4000000000u << qint64(0) << int(DoseLedger::Outcome::MoreThanPossible) << qint64(0);
-    QTest::addRow("the top of the counter") << 4294967000u << qint64(0) << 4294967295u << qint64(0) << settled
-                                            << qint64(295);
+    QTest::addRow("the top of the counter")
+        << 4294967000u << qint64(0) << 4294967295u << qint64(0) << settled << qint64(295);
 }
 
 void tst_DoseLedger::settle()
