@@ -76,9 +76,10 @@ void SqliteStatement::reset()
 {
     if (!m_statement)
         return;
-    // sqlite3_reset repeats the last step's error, which is reported already.
+    // sqlite3_reset repeats the last step's error, which was taken already.
     sqlite3_reset(m_statement);
     sqlite3_clear_bindings(m_statement);
+    m_errorText.clear();
 }
 
 int SqliteStatement::columnCount() const

@@ -7,8 +7,9 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 /// One prepared statement whose values are bound, never spliced into its text, so that a name with
-/// quotes, a NUL or SQL words is stored as it stands. Failures leave SQLite's error text for the log;
-/// after a failure every later call is a no-op that keeps the first error. Runs on its connection's thread.
+/// quotes, a NUL or SQL words is stored as it stands. A failure leaves SQLite's error text for the log and
+/// makes later calls no-ops until reset(), so a run of binds and steps is checked once at its end. Runs on
+/// its connection's thread.
 class SqliteStatement
 {
 public:
@@ -28,7 +29,7 @@ public:
     bool step();
     /// Steps to the end (for statements without result rows); true when it ran to completion.
     bool execute();
-    /// Makes the statement ready to run again and clears its bound values; a failure stays reported.
+    /// Makes the statement ready to run again, without bound values or a failure (a failed preparation stays).
     void reset();
 
     int columnCount() const;
@@ -38,7 +39,7 @@ public:
     double columnReal(int column) const;
 
     bool failed() const { return !m_errorText.isEmpty(); }
-    /// SQLite's text for the first failure, empty while none happened.
+    /// SQLite's text for the first failure since preparation or reset(), empty while none happened.
     const QString &errorText() const { return m_errorText; }
 
 private:

@@ -180,20 +180,23 @@ void tst_ProductionSchema::failingStatementReportsItsError_data()
 {
     QTest::addColumn<QString>("statement");
     QTest::addColumn<QString>("error");
-    QTest::addRow("syntax") << QStringLiteral("SELEC a FROM u") << QStringLiteral("near \"SELEC\": syntax error");
+    QTest::addColumn<bool>("runsAfterReset"); // with the value "y" instead of "x"
+    QTest::addRow("syntax") << QStringLiteral("SELEC a FROM u") << QStringLiteral("near \"SELEC\": syntax error")
+                            << false;
     QTest::addRow("missing table") << QStringLiteral("INSERT INTO nowhere VALUES (?1)")
-                                   << QStringLiteral("no such table: nowhere");
+                                   << QStringLiteral("no such table: nowhere") << false;
     QTest::addRow("constraint") << QStringLiteral("INSERT INTO u VALUES (?1)")
-                                << QStringLiteral("UNIQUE constraint failed: u.a");
+                                << QStringLiteral("UNIQUE constraint failed: u.a") << true;
     QTest::addRow("parameter beyond the statement")
-        << QStringLiteral("SELECT a FROM u") << QStringLiteral("column index out of range");
-    QTest::addRow("no connection") << QString() << QStringLiteral("no database connection");
+        << QStringLiteral("SELECT a FROM u") << QStringLiteral("column index out of range") << false;
+    QTest::addRow("no connection") << QString() << QStringLiteral("no database connection") << false;
 }
 
 void tst_ProductionSchema::failingStatementReportsItsError()
 {
     QFETCH(QString, statement);
     QFETCH(QString, error);
+    QFETCH(bool, runsAfterReset);
     SqliteQuery database;
     if (!statement.isEmpty()) {
         database.open(QStringLiteral("data.db"));
@@ -204,6 +207,11 @@ void tst_ProductionSchema::failingStatementReportsItsError()
     QVERIFY(!prepared.execute());
     QVERIFY(prepared.failed());
     QCOMPARE(prepared.errorText(), error);
+
+    // A statement kept for reuse is not spoilt by one failed run; a failed preparation stays failed.
+    prepared.reset();
+    prepared.bindText(1, QStringLiteral("y"));
+    QCOMPARE(prepared.execute(), runsAfterReset);
 }
 
 QTEST_GUILESS_MAIN(tst_ProductionSchema)
