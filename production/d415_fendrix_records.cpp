@@ -140,7 +140,8 @@ bool D415_Fendrix::finishButch()
 
 bool D415_Fendrix::writeWitness(int position)
 {
-    if (m_witnessRecords.write(idButch, d415[position]->getDeviceID(), doserState[position].witness))
+    const DoseLedger::Witness &witness = doserState[position].witness;
+    if (m_witnessRecords.write(idButch, d415[position]->getDeviceID(), {witness.counter, witness.hopper}))
         return true;
     ++failedStatements;
     m_recordFailure = m_witnessRecords.lastError();

@@ -106,9 +106,9 @@ bool D415_Fendrix::settleWithDoser(int position)
         refuseWithoutWitness(true);
         return false;
     }
-    DoseLedger::Witness record;
+    DoseWitnessRecords::Row row;
     bool found = false;
-    if (!m_witnessRecords.read(idButch, number, &record, &found)) {
+    if (!m_witnessRecords.read(idButch, number, &row, &found)) {
         ++failedStatements;
         m_recordFailure = m_witnessRecords.lastError();
         stopUnrecorded();
@@ -122,14 +122,15 @@ bool D415_Fendrix::settleWithDoser(int position)
     } else {
         const qint64 limit = DoseLedger::toUnits(doser.taskWeight - doser.haveDoneWeight + doser.npv, decimals)
             + DoseLedger::toUnits(doser.doseFaultPlus, decimals);
-        const DoseLedger::Settlement settlement = DoseLedger::settle(record, now.counter, now.hopper, limit);
+        const DoseLedger::Settlement settlement
+            = DoseLedger::settle({row.counter, row.hopper}, now.counter, now.hopper, limit);
         switch (settlement.outcome) {
         case DoseLedger::Outcome::Settled: unreported = settlement.unreported; break;
         case DoseLedger::Outcome::CounterWentBack:
             std::fprintf(stderr,
                 "device %d counter went back from %u to %u (reset or replaced doser), the station's "
                 "figures stand\n",
-                number, record.counter, now.counter);
+                number, row.counter, now.counter);
             break;
         case DoseLedger::Outcome::LessThanCounted:
             std::fprintf(stderr,

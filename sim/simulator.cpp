@@ -24,6 +24,23 @@ bool parseCount(const QStringList &arguments, int index, int fallback, int maxim
     return true;
 }
 
+// The reply as it goes on the line, spoilt as @p fault says (a wrong address is set in @p answer too).
+QByteArray wireBytes(D415DataPacket &answer, const FaultPlan::Decision &fault)
+{
+    if (fault.wrongAddress)
+        answer.sourceAddress = quint8((answer.sourceAddress + 1) & 0x7F);
+    quint8 wire[D415DataPacket::FrameSize];
+    answer.toWire(wire);
+    if (fault.badCheckByte)
+        wire[11] = quint8((wire[11] + 1) & 0x7F);
+    QByteArray bytes(reinterpret_cast<const char *>(wire), D415DataPacket::FrameSize);
+    if (fault.partial)
+        bytes.truncate(PartialReplyBytes);
+    if (fault.junk)
+        bytes.prepend(FaultPlan::junkBytes());
+    return bytes;
+}
+
 // The FLT line of the faults played from the plan, as it always read.
 QStringList plannedFaults(const FaultPlan::Decision &fault, int source)
 {
@@ -157,17 +174,7 @@ void Simulator::reply(const D415DataPacket &request)
     D415DataPacket answer = m_model.answer(request, m_clock.elapsed());
     logAims(fired, request, false);
     const QString meaning = ConversationLog::describeReply(answer);
-    if (fault.wrongAddress)
-        answer.sourceAddress = quint8((answer.sourceAddress + 1) & 0x7F);
-    quint8 wire[D415DataPacket::FrameSize];
-    answer.toWire(wire);
-    if (fault.badCheckByte)
-        wire[11] = quint8((wire[11] + 1) & 0x7F);
-    QByteArray bytes(reinterpret_cast<const char *>(wire), D415DataPacket::FrameSize);
-    if (fault.partial)
-        bytes.truncate(PartialReplyBytes);
-    if (fault.junk)
-        bytes.prepend(FaultPlan::junkBytes());
+    const QByteArray bytes = wireBytes(answer, fault);
 
     const QStringList faults = plannedFaults(planned, answer.sourceAddress);
     if (!faults.isEmpty())

@@ -22,6 +22,8 @@ public:
     /// Closes the connection; safe to call twice.
     void close();
     bool isOpen() const { return m_db != nullptr; }
+    /// The connection for bound statements (`SqliteStatement`); null while none is open.
+    sqlite3 *connection() const { return m_db; }
 
     /// Runs one statement and keeps its result (an empty result when it fails), then writes the line
     /// "\n<columns> columns, <rows> rows, <SQLite text>" to standard error without a line end.
@@ -39,8 +41,6 @@ public:
     int changes() const { return m_changes; }
     /// SQLite's text for the last statement's outcome.
     QString errorText() const { return m_errorText; }
-    /// The connection, for statements with bound values; null without one.
-    sqlite3 *handle() const { return m_db; }
 
     /// A text as an SQL string literal ('...' with inner quotes doubled), so that a product called
     /// «Мука "Экстра"» or «productName» can neither break nor extend a statement and compares as text.
