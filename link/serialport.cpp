@@ -3,6 +3,7 @@
 #include "directioncontrol.h"
 #include "linklogging.h"
 #include "monotonicclock.h"
+#include "portlockfile.h"
 #include "portregistry.h"
 #include "portscanner.h"
 
@@ -111,6 +112,7 @@ public:
     int m_fd = -1;
     dev_t m_deviceNumber = 0;
     bool m_exclusive = false;
+    PortLockFile m_lock;
     // Written by the main thread while no transfer runs, signalled from any thread.
     int m_readAbortFd = -1;
     int m_writeAbortFd = -1;
@@ -163,19 +165,33 @@ bool SerialPort::Private::openDevice(const QString &path)
     // Opening a terminal raises DTR and RTS: a port this program already holds is refused before that.
     if (stat(nativePath.constData(), &st) != 0 || !S_ISCHR(st.st_mode) || PortRegistry::isHeld(st.st_rdev))
         return false;
-    m_fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0)
+    const PortLockFile::Outcome lock = m_lock.acquire(path);
+    if (lock == PortLockFile::Outcome::HeldElsewhere)
         return false;
-    // TIOCEXCL keeps other programs out, but root passes it: another holder's TIOCEXCL is asked for,
-    // and flock stops a second instance of ours. A line held elsewhere is left untouched.
-    if (!isatty(m_fd) || PortScanner::isHeldExclusively(m_fd) || flock(m_fd, LOCK_EX | LOCK_NB) != 0
+    m_fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0) {
+        m_lock.release();
+        return false;
+    }
+    // The lock file names the owner, flock stops a second instance of ours, and TIOCEXCL keeps out
+    // programs that honour neither, though root passes it: another holder's TIOCEXCL is asked for. Only
+    // the mark of a crashed owner, whose lock was stale, is cleared. A line held elsewhere is left
+    // untouched.
+    const bool staleOwner = lock == PortLockFile::Outcome::TakenOverStale;
+    if (!isatty(m_fd) || (!staleOwner && PortScanner::isHeldExclusively(m_fd)) || flock(m_fd, LOCK_EX | LOCK_NB) != 0
         || !PortRegistry::claim(st.st_rdev)) {
         releaseHandle();
         return false;
     }
+    if (staleOwner)
+        ioctl(m_fd, TIOCNXCL);
     setModemLines(m_fd, TIOCM_DTR | TIOCM_RTS, false);
     m_deviceNumber = st.st_rdev;
-    m_exclusive = ioctl(m_fd, TIOCEXCL) == 0;
+    // The kernel keeps the mark after its owner dies while another process holds the terminal, and only
+    // a privileged process can pass or clear it: a station without that privilege that holds the lock
+    // file leaves the mark unset, so that a crash cannot lock it out of its own line.
+    if (lock == PortLockFile::Outcome::Unavailable || geteuid() == 0)
+        m_exclusive = ioctl(m_fd, TIOCEXCL) == 0;
     if (tcgetattr(m_fd, &m_saved) != 0) {
         releaseHandle();
         return false;
@@ -285,6 +301,7 @@ void SerialPort::Private::releaseHandle()
     // descriptor another thread has just been given.
     ::close(m_fd);
     m_fd = -1;
+    m_lock.release();
     m_lineErrorsCounted = false;
     m_lineDropped = false;
 }
@@ -518,6 +535,11 @@ QStringList SerialPort::availablePorts()
 void SerialPort::setSystemPortsListed(bool listed)
 {
     systemPortsListed.store(listed);
+}
+
+void SerialPort::setLockDirectory(const QString &path)
+{
+    PortLockFile::setDirectory(path);
 }
 
 QStringList availablePorts()

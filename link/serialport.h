@@ -27,6 +27,9 @@ enum PortStatus : qint8 {
 /// and writes bounded by a byte gap and a total time-out, exclusive use, and the port's own settings
 /// put back at close.
 ///
+/// Ownership follows the Linux serial lock convention: `LCK..<device>` in /run/lock names the owning
+/// process, so a line a crashed station left behind is taken over while a running holder's is not.
+///
 /// A port is named as a Linux user knows it: `ports/NAME` in the working directory when that entry
 /// exists (a plant links `ports/line1` to its adapter), else `/dev/NAME`.
 ///
@@ -94,6 +97,8 @@ public:
     /// Whether availablePorts() looks at the system's serial devices (true by default). Tests and
     /// demos turn it off so that they never touch the machine's own devices.
     static void setSystemPortsListed(bool listed);
+    /// The folder of the ports' lock files (`LCK..ttyUSB0`), /run/lock unless set. Tests set their own.
+    static void setLockDirectory(const QString &path);
 
 private:
     // The platform's state (descriptors, termios records, driver settings) lives behind this.
