@@ -81,12 +81,25 @@ QString PortLockFile::fileNameFor(const QString &devicePath)
     return QStringLiteral("LCK..") + device.replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
+static QByteArray lockPathFor(const QString &devicePath)
+{
+    return QFile::encodeName(PortLockFile::directory() + QLatin1Char('/') + PortLockFile::fileNameFor(devicePath));
+}
+
+PortLockFile::Owner PortLockFile::ownerOf(const QString &devicePath)
+{
+    const QByteArray path = lockPathFor(devicePath);
+    if (access(path.constData(), F_OK) != 0)
+        return Owner::Nobody;
+    const pid_t owner = lockOwner(path);
+    return owner == getpid() || processRuns(owner) ? Owner::Running : Owner::Ended;
+}
+
 PortLockFile::Outcome PortLockFile::acquire(const QString &devicePath)
 {
     release();
-    const QString folder = directory();
-    const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + fileNameFor(devicePath));
-    const QByteArray tempPath = QFile::encodeName(folder + QStringLiteral("/LTMP.%1").arg(getpid()));
+    const QByteArray path = lockPathFor(devicePath);
+    const QByteArray tempPath = QFile::encodeName(directory() + QStringLiteral("/LTMP.%1").arg(getpid()));
     bool stale = false;
     int error = 0;
     // Twice at most: once more after removing a stale lock.

@@ -17,6 +17,13 @@ public:
         Unavailable, ///< the lock folder cannot be written: the line is guarded without a lock file
     };
 
+    /// Whom a device's lock names.
+    enum class Owner {
+        Nobody, ///< no lock (or no lock folder)
+        Running, ///< a process that runs (this one included)
+        Ended, ///< a process that no longer runs: the lock is stale
+    };
+
     PortLockFile() = default;
     ~PortLockFile();
     PortLockFile(const PortLockFile &) = delete;
@@ -26,6 +33,9 @@ public:
     Outcome acquire(const QString &devicePath);
     /// Removes the lock file, if it still names this process.
     void release();
+
+    /// Whom the lock of the device at @p devicePath names, without touching it.
+    static Owner ownerOf(const QString &devicePath);
 
     /// The lock's file name: the real device behind any symbolic links, its path below /dev with '/'
     /// turned into '_' (/dev/ttyUSB0 → LCK..ttyUSB0, /dev/pts/3 → LCK..pts_3), so that a `ports/` link

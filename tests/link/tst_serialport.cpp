@@ -519,6 +519,8 @@ void tst_SerialPort::lockFileOwnership()
     const QByteArray before = lock.open(QIODevice::ReadOnly) ? lock.readAll() : QByteArray();
     lock.close();
 
+    // The port list agrees with open().
+    QCOMPARE(availablePorts(), opens ? QStringList {QStringLiteral("line1")} : QStringList());
     SerialPort port;
     QCOMPARE(port.open(QStringLiteral("line1")), opens);
     if (!opens) {
