@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QtDebug>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -15,9 +16,10 @@
 
 namespace {
 
-// The exchange-state semaphore and QThread's end wait on futexes inside Qt, where ThreadSanitizer
-// cannot see them: a hand-over publishes the buffers it leaves behind and taking the channel (or
-// seeing the thread ended) acquires them. Nothing in a normal build.
+// The exchange-state semaphore releases its permits with release ordering, but available() reads them
+// relaxed: the side that sees a hand-over that way needs an acquire fence before it touches the buffers
+// (x86 orders that anyway, an ARM panel does not). ThreadSanitizer knows no fences and cannot see the
+// semaphore's or QThread's futexes inside Qt: under it, a hand-over is announced to it instead.
 #if defined(__SANITIZE_THREAD__)
 void publishHandOver(const void *channel)
 {
@@ -29,7 +31,10 @@ void acquireHandOver(const void *channel)
 }
 #else
 void publishHandOver(const void *) { }
-void acquireHandOver(const void *) { }
+void acquireHandOver(const void *)
+{
+    std::atomic_thread_fence(std::memory_order_acquire);
+}
 #endif
 
 // Buffers are allocated once at openPort and only grow, so that an exchange allocates nothing.
