@@ -11,10 +11,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+using FileStatus = struct stat;
 
 QMutex directoryMutex;
 QString lockDirectory = QStringLiteral("/run/lock");
@@ -62,6 +66,24 @@ bool createLock(const QByteArray &path, const QByteArray &tempPath, int *error)
     return linked;
 }
 
+QByteArray lockPathFor(const QString &devicePath)
+{
+    return QFile::encodeName(PortLockFile::directory() + QLatin1Char('/') + PortLockFile::fileNameFor(devicePath));
+}
+
+// Whom the lock at @p path names.
+PortLockFile::Owner ownerAt(const QByteArray &path)
+{
+    FileStatus st {};
+    if (stat(path.constData(), &st) != 0)
+        return PortLockFile::Owner::Nobody;
+    const pid_t owner = lockOwner(path);
+    // A lock without a process id may be one another program has created and not yet written.
+    if (owner == 0)
+        return time(nullptr) - st.st_mtime < 2 ? PortLockFile::Owner::Running : PortLockFile::Owner::Ended;
+    return owner == getpid() || processRuns(owner) ? PortLockFile::Owner::Running : PortLockFile::Owner::Ended;
+}
+
 } // namespace
 
 PortLockFile::~PortLockFile()
@@ -81,18 +103,9 @@ QString PortLockFile::fileNameFor(const QString &devicePath)
     return QStringLiteral("LCK..") + device.replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
-static QByteArray lockPathFor(const QString &devicePath)
-{
-    return QFile::encodeName(PortLockFile::directory() + QLatin1Char('/') + PortLockFile::fileNameFor(devicePath));
-}
-
 PortLockFile::Owner PortLockFile::ownerOf(const QString &devicePath)
 {
-    const QByteArray path = lockPathFor(devicePath);
-    if (access(path.constData(), F_OK) != 0)
-        return Owner::Nobody;
-    const pid_t owner = lockOwner(path);
-    return owner == getpid() || processRuns(owner) ? Owner::Running : Owner::Ended;
+    return ownerAt(lockPathFor(devicePath));
 }
 
 PortLockFile::Outcome PortLockFile::acquire(const QString &devicePath)
@@ -110,8 +123,7 @@ PortLockFile::Outcome PortLockFile::acquire(const QString &devicePath)
         }
         if (error != EEXIST)
             break;
-        const pid_t owner = lockOwner(path);
-        if (owner == getpid() || processRuns(owner))
+        if (ownerAt(path) == Owner::Running)
             return Outcome::HeldElsewhere;
         if (unlink(path.constData()) != 0 && errno != ENOENT) {
             error = errno;
