@@ -1,5 +1,6 @@
 #include "portscanner.h"
 
+#include "portlockfile.h"
 #include "portregistry.h"
 
 #include <QDir>
@@ -156,14 +157,19 @@ bool PortScanner::canOpenNow(const QString &path, const QSet<FileId> &locked)
     FileStatus st {};
     if (stat(nativePath.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
         return false;
-    // Opening raises DTR and RTS: never on a line this program or another instance of it is using.
-    if (PortRegistry::isHeld(st.st_rdev) || locked.contains({st.st_dev, st.st_ino}))
+    // Opening raises DTR and RTS: never on a line this program, another instance of it or a program
+    // whose lock file names it is using.
+    const PortLockFile::Owner owner = PortLockFile::ownerOf(path);
+    if (PortRegistry::isHeld(st.st_rdev) || locked.contains({st.st_dev, st.st_ino})
+        || owner == PortLockFile::Owner::Running)
         return false;
     const int fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     // The lines of a port another program holds are left alone; a free one is lowered again at once.
-    const bool usable = isatty(fd) && !isHeldExclusively(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // The exclusive mark of a crashed station, whose lock names an ended process, holds nothing.
+    const bool usable = isatty(fd) && (owner == PortLockFile::Owner::Ended || !isHeldExclusively(fd))
+        && flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (usable) {
         int lines = TIOCM_DTR | TIOCM_RTS;
         ioctl(fd, TIOCMBIC, &lines);

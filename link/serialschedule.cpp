@@ -6,10 +6,36 @@
 #include <QDateTime>
 #include <QtDebug>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace {
+
+// The exchange-state semaphore releases its permits with release ordering, but available() reads them
+// relaxed: the side that sees a hand-over that way needs an acquire fence before it touches the buffers
+// (x86 orders that anyway, an ARM panel does not). ThreadSanitizer knows no fences and cannot see the
+// semaphore's or QThread's futexes inside Qt: under it, a hand-over is announced to it instead.
+#if defined(__SANITIZE_THREAD__)
+void publishHandOver(const void *channel)
+{
+    __tsan_release(const_cast<void *>(channel));
+}
+void acquireHandOver(const void *channel)
+{
+    __tsan_acquire(const_cast<void *>(channel));
+}
+#else
+void publishHandOver(const void *) { }
+void acquireHandOver(const void *)
+{
+    std::atomic_thread_fence(std::memory_order_acquire);
+}
+#endif
 
 // Buffers are allocated once at openPort and only grow, so that an exchange allocates nothing.
 constexpr quint16 InitialBufferSize = 128;
@@ -106,7 +132,8 @@ int SerialSchedule::closePort()
 void SerialSchedule::stopExchange()
 {
     m_stopLock.acquire();
-    wait(ClaimLimitMs);
+    if (wait(ClaimLimitMs))
+        acquireHandOver(&m_exchangeState);
     m_stopLock.release();
 }
 
@@ -117,6 +144,7 @@ void SerialSchedule::endExchangeThread()
         m_port->abortInput();
         m_port->abortOutput();
         wait();
+        acquireHandOver(&m_exchangeState);
     }
 }
 
@@ -226,7 +254,7 @@ int SerialSchedule::sendRequest(
         setStatus(PortWriteTimeout);
         return PortWriteTimeout;
     }
-    m_handOvers.load(std::memory_order_acquire);
+    acquireHandOver(&m_exchangeState);
     growBuffer(m_requestBuffer, m_requestCapacity, requestLength);
     std::memcpy(m_requestBuffer, request, requestLength);
     m_requestLength = requestLength;
@@ -252,15 +280,13 @@ void SerialSchedule::ensureExchangeThread()
 SerialSchedule::ExchangeState SerialSchedule::exchangeState() const
 {
     const int state = m_exchangeState.available();
-    m_handOvers.load(std::memory_order_acquire);
+    acquireHandOver(&m_exchangeState);
     return ExchangeState(state);
 }
 
 void SerialSchedule::handOver(int permits)
 {
-    // The semaphore orders the buffers between the two threads; this counter says the same in a form
-    // that ThreadSanitizer can see (QSemaphore's futex lives in an uninstrumented Qt).
-    m_handOvers.fetch_add(1, std::memory_order_release);
+    publishHandOver(&m_exchangeState);
     m_exchangeState.release(permits);
 }
 
@@ -271,10 +297,12 @@ void SerialSchedule::run()
         setStatus(PortNotOpened);
         releaseChannel();
         m_threadActive.store(false, std::memory_order_release);
+        publishHandOver(&m_exchangeState);
         return;
     }
     setStatus(PortOk);
     exchangeLoop();
+    publishHandOver(&m_exchangeState);
 }
 
 void SerialSchedule::exchangeLoop()

@@ -123,5 +123,4 @@ private:
     // Set by the exchange thread while it will still look at the channel; a sender that finds it clear
     // starts a new thread.
     std::atomic<bool> m_threadActive {false};
-    mutable std::atomic<quint32> m_handOvers {0};
 };
