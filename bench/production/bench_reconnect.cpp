@@ -103,8 +103,8 @@ int main(int argc, char *argv[])
             return 1;
         }
         int ms = -1;
-        QTest::qWaitFor([&] { return (ms = returnToFirstRequest(sim.logLines())) >= 0; }, 10000);
-        if (ms < 0 || !waitFor(state, QStringLiteral("ОСТАНОВ"), 5000)) {
+        const bool polled = QTest::qWaitFor([&] { return (ms = returnToFirstRequest(sim.logLines())) >= 0; }, 10000);
+        if (!polled || !waitFor(state, QStringLiteral("ОСТАНОВ"), 5000)) {
             std::printf("round %d: the station did not come back\n", round + 1);
             return 1;
         }
