@@ -81,6 +81,9 @@ void tst_LineReturn::lostLineIsTakenBack()
     if (killed) {
         QCOMPARE(::kill(pid_t(m_station->sim()->processId()), SIGKILL), 0);
         QVERIFY(m_station->sim()->waitForExit());
+        // Its link is left pointing at a terminal number that the next terminal opened on this machine,
+        // anybody's, may take: it goes as at an orderly end.
+        QVERIFY(QFile::remove(m_station->sim()->linkPath()));
     } else {
         QVERIFY(m_station->sim()->dropLine());
     }
