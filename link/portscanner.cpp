@@ -36,6 +36,26 @@ QStringList consoleNames()
         .split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
+// The terminals that lead to a console: /dev/tty and /dev/console (5:0, 5:1), the virtual consoles
+// /dev/tty0 to /dev/tty63 (4:0 to 4:63), and the devices the kernel's console is on.
+bool isConsoleDevice(dev_t device)
+{
+    if ((major(device) == 5 && minor(device) <= 1) || (major(device) == 4 && minor(device) < 64))
+        return true;
+    for (const QString &name : consoleNames()) {
+        const QList<QByteArray> numbers = readSysFile(sysClassTty + name + QStringLiteral("/dev")).split(':');
+        if (numbers.size() == 2 && makedev(numbers[0].toUInt(), numbers[1].toUInt()) == device)
+            return true;
+    }
+    return false;
+}
+
+bool leadsToConsole(const QString &path)
+{
+    FileStatus st {};
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode) && isConsoleDevice(st.st_rdev);
+}
+
 bool isPlainName(const QString &name)
 {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0))
@@ -85,9 +105,10 @@ QString PortScanner::devicePath(const QString &name)
         return {};
     const QString entry = QStringLiteral("ports/") + name;
     FileStatus st {};
-    if (lstat(QFile::encodeName(entry).constData(), &st) == 0)
-        return entry;
-    return QStringLiteral("/dev/") + name;
+    const QString path = lstat(QFile::encodeName(entry).constData(), &st) == 0 ? entry : QStringLiteral("/dev/") + name;
+    // A doser frame written to a console ends up in the system log or at a login prompt, whatever name
+    // leads there.
+    return leadsToConsole(path) ? QString() : path;
 }
 
 QStringList PortScanner::workingDirectoryPorts()
@@ -189,7 +210,8 @@ QStringList PortScanner::availablePorts(bool includeSystemPorts)
     const QSet<FileId> locked = lockedFiles();
     QStringList names;
     for (const QString &name : workingDirectoryPorts()) {
-        if (canOpenNow(QStringLiteral("ports/") + name, locked))
+        const QString path = devicePath(name);
+        if (path.startsWith(QLatin1String("ports/")) && canOpenNow(path, locked))
             names << name;
     }
     if (!includeSystemPorts)

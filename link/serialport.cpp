@@ -158,6 +158,11 @@ bool SerialPort::isOpen() const
     return m_d->isOpen();
 }
 
+bool SerialPort::lineDropped() const
+{
+    return m_d->m_lineDropped;
+}
+
 bool SerialPort::Private::openDevice(const QString &path)
 {
     const QByteArray nativePath = QFile::encodeName(path);

@@ -53,6 +53,10 @@ public:
     bool close();
     /// True while a port is open.
     bool isOpen() const;
+    /// Whether the line has dropped since it was opened (the far end hung up, the adapter went away):
+    /// every read and write fails at once until the port is opened again. For the thread that reads
+    /// and writes, or once that thread has ended.
+    bool lineDropped() const;
 
     /// Reads up to @p count bytes: returns when the count is complete, when the line stays silent
     /// ByteGapMs after data, or after 1 ms per byte plus readTimeout() in all (no total limit when

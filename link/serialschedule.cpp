@@ -88,16 +88,20 @@ int SerialSchedule::baudRate() const
 
 int SerialSchedule::openPort(QString name)
 {
+    // A port whose exchange could not be stopped stays as it is, under its own name: it is never
+    // reopened under a transfer, and the caller is told that nothing changed.
+    if (closePort() == PortNotClosed) {
+        logLine(QStringLiteral("Ошибка: невозможно открыть порт %1").arg(name));
+        return PortNotClosed;
+    }
     m_portName = name;
-    // A port whose exchange could not be stopped stays as it is: it is never reopened under a transfer.
-    if (closePort() != PortNotClosed) {
-        growBuffer(m_requestBuffer, m_requestCapacity, InitialBufferSize);
-        growBuffer(m_replyBuffer, m_replyCapacity, InitialBufferSize);
-        if (m_port->open(name)) {
-            logLine(QStringLiteral("Открыт порт %1").arg(name));
-            setStatus(PortOk);
-            return PortOk;
-        }
+    m_lineLossReported.store(false, std::memory_order_release);
+    growBuffer(m_requestBuffer, m_requestCapacity, InitialBufferSize);
+    growBuffer(m_replyBuffer, m_replyCapacity, InitialBufferSize);
+    if (m_port->open(name)) {
+        logLine(QStringLiteral("Открыт порт %1").arg(name));
+        setStatus(PortOk);
+        return PortOk;
     }
     logLine(QStringLiteral("Ошибка: невозможно открыть порт %1").arg(name));
     m_portName.clear();
@@ -319,12 +323,17 @@ void SerialSchedule::exchangeLoop()
                 handOver(1);
             continue;
         case WriteReady:
-            if (isSlave())
+            if (isSlave()) {
                 releaseChannel();
-            else
+            } else {
                 writeRequest();
+                reportDroppedLine();
+            }
             continue;
-        case AwaitReply: readReplies(); continue;
+        case AwaitReply:
+            readReplies();
+            reportDroppedLine();
+            continue;
         case Delivering: continue;
         }
     }
@@ -387,4 +396,12 @@ void SerialSchedule::readReplies()
     else
         handleReplies(m_requestBuffer, m_requestLength, nullptr, 0, 0, m_expectedReplies);
     handOver(1);
+}
+
+void SerialSchedule::reportDroppedLine()
+{
+    // Only this thread reads and writes the port, and the main thread renames or reopens it only once
+    // this thread has ended: both are read here without a lock.
+    if (m_port->lineDropped() && !m_lineLossReported.exchange(true, std::memory_order_acq_rel))
+        emit lineLost(m_portName);
 }
