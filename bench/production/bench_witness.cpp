@@ -130,7 +130,7 @@ int main(int argc, char *argv[])
 
     std::mt19937 random(16);
     const QStringList replyKinds {"fill", "discharge", "lifetime-weight", "netweight", "reset"};
-    const QStringList replyFaults {"badcrc", "silence", "partial", "junk", "hold 400"};
+    const QStringList replyFaults {"badcrc", "silence", "partial", "junk", "hold 400", "hangup 300"};
     const QStringList killKinds {"fill", "discharge", "lifetime-weight"};
     auto pick = [&](const QStringList &list) { return list.at(int(random() % list.size())); };
 
