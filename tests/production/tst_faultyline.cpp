@@ -1,0 +1,163 @@
+#include "d415_fendrix.h"
+#include "modalanswerer.h"
+#include "stationharness.h"
+
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest>
+
+/// The station against a doser whose replies go wrong one at a time: a reply that fails a check is never
+/// shown as a value or a state, and never stops a batch.
+class tst_FaultyLine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void failedReplyLeavesThePanel_data();
+    void failedReplyLeavesThePanel();
+    void failedCounterReplyKeepsTheBatch();
+
+private:
+    bool startSettledStation();
+    StationHarness *m_station = nullptr;
+};
+
+namespace {
+
+/// Every text the panel paints after it has settled, other than the settled one, is a wrong one.
+class PanelWatch : public QObject
+{
+public:
+    explicit PanelWatch(QWidget *window)
+    {
+        for (QLabel *label : window->findChildren<QLabel *>())
+            watch(label, label->text());
+        for (QLineEdit *edit : window->findChildren<QLineEdit *>())
+            watch(edit, edit->text());
+    }
+    QStringList wrong;
+    QHash<QObject *, QString> settled;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            const QString shown = textOf(watched);
+            if (shown != settled.value(watched))
+                wrong << watched->objectName() + QStringLiteral(": ") + shown;
+        }
+        return false;
+    }
+
+private:
+    void watch(QObject *widget, const QString &text)
+    {
+        settled.insert(widget, text);
+        widget->installEventFilter(this);
+    }
+    static QString textOf(QObject *widget)
+    {
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            return label->text();
+        return static_cast<QLineEdit *>(widget)->text();
+    }
+};
+
+} // namespace
+
+void tst_FaultyLine::init()
+{
+    m_station = new StationHarness;
+}
+
+void tst_FaultyLine::cleanup()
+{
+    delete m_station;
+    m_station = nullptr;
+}
+
+bool tst_FaultyLine::startSettledStation()
+{
+    // Values with decimals and counters far from 0 show any misread at once.
+    if (!m_station->startSimulator({QStringLiteral("--noise"), QStringLiteral("0")}))
+        return false;
+    for (const char *command : {"set net 123.4", "set shift-weight 98765", "set lifetime-weight 1234567",
+             "set shift-doses 321", "set lifetime-doses 54321", "set plus 1.5", "set minus 0.7"}) {
+        if (!m_station->simulator(QString::fromLatin1(command)))
+            return false;
+    }
+    m_station->startStation();
+    return QTest::qWaitFor(
+        [this] {
+            return m_station->label("stateD415_12")->text() == QStringLiteral("123.4")
+                && m_station->label("stateD415_11")->text() == QStringLiteral("ОСТАНОВ")
+                && indexOfRun(m_station->requests(), {"0/0", "24/16", "24/18", "0/0"}) >= 0;
+        },
+        8000);
+}
+
+void tst_FaultyLine::failedReplyLeavesThePanel_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("connectionTest");
+    const QStringList faults = {QStringLiteral("badcrc"), QStringLiteral("partial"), QStringLiteral("junk")};
+    for (const QString &kind : connectionTestRequests()) {
+        for (const QString &fault : faults)
+            QTest::addRow("connection test %s, %s", qPrintable(kind), qPrintable(fault)) << kind << fault << true;
+    }
+    for (const char *kind : {"0/0", "24/16", "24/18"}) {
+        for (const QString &fault : faults)
+            QTest::addRow("polled %s, %s", kind, qPrintable(fault)) << QString::fromLatin1(kind) << fault << false;
+    }
+}
+
+void tst_FaultyLine::failedReplyLeavesThePanel()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, fault);
+    QFETCH(bool, connectionTest);
+    QVERIFY(startSettledStation());
+    PanelWatch watch(m_station->window());
+
+    QVERIFY2(m_station->simulator(QStringLiteral("at 1 %1 %2").arg(kind, fault)), qPrintable(kind));
+    if (connectionTest)
+        QVERIFY(QMetaObject::invokeMethod(m_station->window(), "deviceConnectionTest", Q_ARG(int, 0)));
+    QVERIFY(m_station->sim()->waitForLine(QStringLiteral("aimed"), 5000));
+    // The request asked again and answered, and the polling well past it.
+    const qsizetype after = m_station->requests().size();
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->requests().mid(after).count(QStringLiteral("0/0")) >= 3, 5000);
+
+    QCOMPARE(watch.wrong, QStringList {});
+    QCOMPARE(m_station->label("stateD415_11")->text(), QStringLiteral("ОСТАНОВ"));
+}
+
+void tst_FaultyLine::failedCounterReplyKeepsTheBatch()
+{
+    QVERIFY(m_station->startSimulator({QStringLiteral("--fill-time"), QStringLiteral("300")}));
+    StationHarness::addProduct(QStringLiteral("Мука"));
+    m_station->startStation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_station->label("weightlabel_7")->text(), QStringLiteral("кг"), 5000);
+    QVERIFY(m_station->chooseProduct(QStringLiteral("Мука")));
+    QVERIFY(m_station->typeInto("productWeightD415_11", QStringLiteral("30")));
+    // Lifetime-counter replies of the batch's first doses go wrong once each, in every way a reply can.
+    for (const char *aim : {"at 2 24/20 badcrc", "at 4 24/20 partial", "at 6 24/20 junk", "at 8 24/20 silence"})
+        QVERIFY(m_station->simulator(QString::fromLatin1(aim)));
+    {
+        ModalAnswerer start(QStringLiteral("Да"));
+        QTest::mouseClick(m_station->button("startButton"), Qt::LeftButton);
+        QVERIFY(start.answered());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->sim()->linesWithTag(QStringLiteral("FLT")).filter("aimed").size() >= 4, 20000);
+    // Running still, nothing counted from a failed reply: the batch ends at its target.
+    QVERIFY(m_station->button("stopButton")->isEnabled());
+    QVERIFY(!m_station->button("continueButton")->isEnabled());
+    ModalAnswerer done(QStringLiteral("Ok"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 30000);
+    QCOMPARE(done.boxText(), QStringLiteral("Задание выполнено"));
+}
+
+QTEST_MAIN(tst_FaultyLine)
+#include "tst_faultyline.moc"
