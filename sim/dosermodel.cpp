@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -29,6 +30,12 @@ enum Command : quint8 {
     TestMode = 39,
     Service = 44,
 };
+
+QLatin1String unitName(DoserModel::Unit unit)
+{
+    static const char *const names[] = {"g", "kg", "t"};
+    return QLatin1String(names[unit]);
+}
 
 qint64 powerOfTen(int exponent)
 {
@@ -249,6 +256,7 @@ qint64 DoserModel::discharge(qint64 nowMs)
     m_fillInterrupted = false;
     m_hopper = 0;
     m_events << QStringLiteral("discharged %1").arg(weightText(held));
+    countDischarge(held);
     return held;
 }
 
@@ -299,9 +307,18 @@ void DoserModel::finishFill()
 void DoserModel::finishDischarge()
 {
     m_events << QStringLiteral("full cycle: discharged %1").arg(weightText(m_hopper));
+    countDischarge(m_hopper);
     m_hopper = 0;
     m_phase = Phase::Idle;
     m_cycle = false;
+}
+
+void DoserModel::countDischarge(qint64 units)
+{
+    if (units <= 0)
+        return;
+    ++m_discharges;
+    m_dischargedUnits += units;
 }
 
 qint64 DoserModel::hopperNow(qint64 nowMs) const
@@ -366,21 +383,30 @@ QString DoserModel::weightText(qint64 units) const
 QString DoserModel::describe(qint64 nowMs)
 {
     advance(nowMs);
-    static const char *const units[] = {"g", "kg", "t"};
     return QStringLiteral("doser %1, state 0x%2, error %3, net %4, dose %5, max %6, plus %7, minus %8, decimals %9, "
-                          "unit %10, shift %11 doses %12 raw, lifetime %13 doses %14 raw, test mode %15")
+                          "unit %10, shift %11 doses %12 raw, lifetime %13 doses %14 raw, test mode %15, "
+                          "discharged %16 since start")
         .arg(m_address)
         .arg(stateFlags(), 2, 16, QLatin1Char('0'))
         .arg(m_fault ? int(m_errorCode) : 0)
         .arg(weightText(hopperNow(nowMs)), weightText(m_doseWeight), weightText(m_maxDose), weightText(m_plusTolerance),
             weightText(m_minusTolerance))
         .arg(m_decimals)
-        .arg(QLatin1String(units[m_unit]))
+        .arg(unitName(m_unit))
         .arg(m_shiftDoses)
         .arg(m_shiftWeight)
         .arg(m_lifetimeDoses)
         .arg(m_lifetimeWeight)
-        .arg(m_testMode ? QStringLiteral("on") : QStringLiteral("off"));
+        .arg(m_testMode ? QStringLiteral("on") : QStringLiteral("off"), weightText(m_dischargedUnits));
+}
+
+QString DoserModel::describeTotals() const
+{
+    return QStringLiteral("totals: discharged %1 times, %2 %3 since start; lifetime %4 doses %5 raw")
+        .arg(m_discharges)
+        .arg(weightText(m_dischargedUnits), unitName(m_unit))
+        .arg(m_lifetimeDoses)
+        .arg(m_lifetimeWeight);
 }
 
 QStringList DoserModel::settableKeys()
@@ -522,6 +548,7 @@ void DoserModel::rescale(int fromDecimals, int toDecimals)
     for (qint64 *weight : {&m_maxDose, &m_plusTolerance, &m_minusTolerance, &m_doseWeight, &m_noise, &m_hopper,
              &m_fillFrom, &m_fillTo, &m_fillTarget, &m_lastFill})
         *weight = convert(*weight, MaxMantissa);
+    m_dischargedUnits = convert(m_dischargedUnits, std::numeric_limits<qint64>::max());
     m_shiftWeight = quint32(convert(m_shiftWeight, 0xFFFFFFFF));
     m_lifetimeWeight = quint32(convert(m_lifetimeWeight, 0xFFFFFFFF));
 }

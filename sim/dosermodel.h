@@ -43,6 +43,11 @@ public:
     quint8 errorCode() const { return m_errorCode; }
     /// One line with every value, for the "status" control command.
     QString describe(qint64 nowMs);
+    /// What left the hopper since start, for the "totals" control command: the number of discharges
+    /// that emptied a loaded hopper and their weight with the doser's decimals and unit.
+    QString describeTotals() const;
+    /// Weight discharged since start, in units of the last decimal place.
+    qint64 dischargedUnits() const { return m_dischargedUnits; }
     /// A weight in units as text with the doser's decimals.
     QString weightText(qint64 units) const;
 
@@ -63,6 +68,7 @@ private:
     void stop(qint64 nowMs);
     void finishFill();
     void finishDischarge();
+    void countDischarge(qint64 units);
     qint64 hopperNow(qint64 nowMs) const;
     qint64 withNoise(qint64 units);
 
@@ -102,6 +108,10 @@ private:
     quint32 m_shiftWeight = 0;
     quint32 m_lifetimeDoses = 0;
     quint32 m_lifetimeWeight = 0;
+    // Since start, apart from the counters a test may set: what a harness compares with the
+    // workstation's records.
+    qint64 m_discharges = 0;
+    qint64 m_dischargedUnits = 0;
 
     std::mt19937 m_random {1};
     QStringList m_events;

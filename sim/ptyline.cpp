@@ -105,7 +105,9 @@ void PtyLine::drop()
 {
     if (!isOpen())
         return;
-    delete m_notifier;
+    // The line may drop from within its own notifier's signal (a hang-up played on a reply).
+    m_notifier->setEnabled(false);
+    m_notifier->deleteLater();
     m_notifier = nullptr;
     removeLink();
     closeDescriptors();
@@ -143,6 +145,8 @@ void PtyLine::readAvailable()
         const ssize_t n = ::read(m_master, buffer, sizeof buffer);
         if (n > 0) {
             emit received(QByteArray(buffer, int(n)));
+            if (!isOpen())
+                return; // hung up while the bytes were handled
             continue;
         }
         if (n < 0 && errno == EINTR)

@@ -73,17 +73,40 @@ Control channel
     badcrc [N]          wrong check byte in the next N replies
     wrongaddress [N]    the next N replies come from the next address
     partial [N]         the next N replies stop after 6 bytes
-    slow [N [MS]]       the next N replies come MS ms late (300: beyond the workstation's 150 ms)
+    slow [N [MS]]       the next N replies come MS ms late (300: beyond the workstation's 150 ms);
+                        the doser carries the request out at once ("late" and "hold" say the same)
+    junk [N]            the next N replies follow 3 junk bytes (05 2A 55, no frame start), sent
+                        together with the reply
+    hangup MS           the doser carries out the next request, then hangs up without a reply as
+                        "drop" does, and the line comes back MS ms later under the same link as
+                        "reconnect" makes it; values and counters stay
     delay MS            every reply comes MS ms late (0: at once)
     error CODE          fault bit with this error number until reset-error (command 4)
     reset               leave the fault state, as command 4 does
-    clear               forget every pending line fault and the delay
+    at N KIND FAULT [MS]
+                        aims FAULT at the N-th request of KIND, counted from now (from the start for
+                        --at); it fires once, on that request, with an FLT line
+                        "aimed N KIND FAULT [MS]: cmd C/P, ...". Several aims may wait at once.
+                        KIND: any, a command (20), command/parameter (24/20), or one of
+                          netweight 0, version 3, reset 4, setdose 8, fill 14, fillset 15,
+                          continue 17, discharge 20, cycle 22, counter 24 (any parameter),
+                          lastfill 24/0, shift-doses 24/16, shift-weight 24/18,
+                          lifetime-doses 24/19, lifetime-weight 24/20, stop 26, testmode 39,
+                          service 44
+                        FAULT: silence, badcrc, wrongaddress, partial, junk as above;
+                          slow|late|hold [MS]  carried out, the reply MS ms late (300)
+                          hangup MS            carried out, no reply, the line down for MS ms
+                          mark                 nothing done to the reply; the FLT line comes as
+                                               the request arrives, before the doser acts
+    clear               forget every pending line fault, aim and the delay
     drop                close the line as a pulled cable would; the link is removed
     reconnect           a new pseudo-terminal under the same link
     set NAME VALUE      address, decimals, max-dose, unit, firmware, plus, minus, dose, net,
                         fill-time, discharge-time, noise, seed, shift-doses, shift-weight,
                         lifetime-doses, lifetime-weight (raw counters), test-mode on|off
-    status              one line with every value and every pending fault
+    status              one line with every value, every pending fault and every pending aim
+    totals              one line: discharges of a loaded hopper since start and their weight in
+                        the doser's unit and decimals, and the lifetime counters
     quit                end, removing the link
   Without a control channel (--no-control, or standard input at its end) the simulator runs on,
   unless --exit-on-eof says to end at the end of standard input.
@@ -94,7 +117,8 @@ Log
     10:15:02.113 REP 80 1E 00 00 10 00 00 00 00 01 00 6F  doser 30, cmd 0/0: stopped, hopper empty; 0.0
   SIM start, link and end ("SIM ready ports/NAME -> /dev/pts/N, doser A" once the link is there);
   REQ a request for this doser; REP the reply as sent; IGN bytes or frames that get no reply, and why;
-  FLT a fault played; EVT what the doser did; CTL the answer to a control command.
+  FLT a fault played ("aimed N KIND FAULT ..." for an aimed one); EVT what the doser did;
+  CTL the answer to a control command.
 
 Exit status: 0 after a normal end, 1 when the line cannot be made (another simulator serves the
 link, or ports/NAME is not a link), 2 for wrong options.
@@ -117,6 +141,10 @@ QCommandLineParser &describe(QCommandLineParser &parser)
         {QStringLiteral("slow"), QStringLiteral("The first N replies come --slow-ms late."), QStringLiteral("N")});
     parser.addOption({QStringLiteral("slow-ms"), QStringLiteral("Lateness of slow replies (300)."),
         QStringLiteral("MS"), QStringLiteral("300")});
+    parser.addOption({QStringLiteral("at"),
+        QStringLiteral("Aims a fault at one request, counted from the start: AIM is \"N KIND FAULT [MS]\" as for "
+                       "the control command \"at\"; repeatable."),
+        QStringLiteral("AIM")});
     parser.addOption({QStringLiteral("silence"), QStringLiteral("Answer nothing until \"silence off\".")});
     parser.addOption({QStringLiteral("test-mode"), QStringLiteral("Start in test mode.")});
     parser.addOption(
@@ -166,6 +194,8 @@ bool SimOptions::parse(const QStringList &arguments)
                                .arg(parser.value(QStringLiteral("slow")), parser.value(QStringLiteral("slow-ms")));
     if (parser.isSet(QStringLiteral("silence")))
         m_startCommands << QStringLiteral("silence on");
+    for (const QString &aim : parser.values(QStringLiteral("at")))
+        m_startCommands << QStringLiteral("at ") + aim;
     if (parser.isSet(QStringLiteral("test-mode")))
         m_startCommands << QStringLiteral("set test-mode on");
     m_controlFromStdin = !parser.isSet(QStringLiteral("no-control"));

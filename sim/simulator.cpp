@@ -24,6 +24,58 @@ bool parseCount(const QStringList &arguments, int index, int fallback, int maxim
     return true;
 }
 
+// The reply as it goes on the line, spoilt as @p fault says (a wrong address is set in @p answer too).
+QByteArray wireBytes(D415DataPacket &answer, const FaultPlan::Decision &fault)
+{
+    if (fault.wrongAddress)
+        answer.sourceAddress = quint8((answer.sourceAddress + 1) & 0x7F);
+    quint8 wire[D415DataPacket::FrameSize];
+    answer.toWire(wire);
+    if (fault.badCheckByte)
+        wire[11] = quint8((wire[11] + 1) & 0x7F);
+    QByteArray bytes(reinterpret_cast<const char *>(wire), D415DataPacket::FrameSize);
+    if (fault.partial)
+        bytes.truncate(PartialReplyBytes);
+    if (fault.junk)
+        bytes.prepend(FaultPlan::junkBytes());
+    return bytes;
+}
+
+// The FLT line of the faults played from the plan, as it always read.
+QStringList plannedFaults(const FaultPlan::Decision &fault, int source)
+{
+    QStringList faults;
+    if (fault.wrongAddress)
+        faults << QStringLiteral("sent from doser %1").arg(source);
+    if (fault.badCheckByte)
+        faults << QStringLiteral("wrong check byte");
+    if (fault.partial)
+        faults << QStringLiteral("only %1 bytes").arg(PartialReplyBytes);
+    if (fault.junk)
+        faults << QStringLiteral("%1 junk bytes first").arg(FaultPlan::junkBytes().size());
+    if (fault.delayMs > 0)
+        faults << QStringLiteral("%1 ms late").arg(fault.delayMs);
+    if (fault.hangupMs >= 0)
+        faults << QStringLiteral("no reply, the line hangs up for %1 ms").arg(fault.hangupMs);
+    return faults;
+}
+
+QString aimedEffect(const FaultPlan::Fault &fault)
+{
+    switch (fault.kind) {
+    case FaultPlan::Fault::Silence: return QStringLiteral("no reply, request not carried out");
+    case FaultPlan::Fault::BadCheckByte: return QStringLiteral("wrong check byte");
+    case FaultPlan::Fault::WrongAddress: return QStringLiteral("sent from the next address");
+    case FaultPlan::Fault::Partial: return QStringLiteral("only %1 bytes").arg(PartialReplyBytes);
+    case FaultPlan::Fault::Junk: return QStringLiteral("%1 junk bytes first").arg(FaultPlan::junkBytes().size());
+    case FaultPlan::Fault::Slow: return QStringLiteral("carried out, the reply %1 ms late").arg(fault.ms);
+    case FaultPlan::Fault::Hangup:
+        return QStringLiteral("carried out, no reply, the line hangs up for %1 ms").arg(fault.ms);
+    case FaultPlan::Fault::Mark: return QStringLiteral("marked, the doser acts now");
+    }
+    return QString();
+}
+
 } // namespace
 
 Simulator::Simulator(PtyLine *line, QObject *parent)
@@ -35,6 +87,8 @@ Simulator::Simulator(PtyLine *line, QObject *parent)
     m_modelTimer.setTimerType(Qt::PreciseTimer);
     m_gapTimer.setSingleShot(true);
     m_gapTimer.setTimerType(Qt::PreciseTimer);
+    m_reopenTimer.setSingleShot(true);
+    connect(&m_reopenTimer, &QTimer::timeout, this, &Simulator::reopenLine);
     connect(&m_modelTimer, &QTimer::timeout, this, &Simulator::modelTimeout);
     connect(&m_gapTimer, &QTimer::timeout, this, &Simulator::gapTimeout);
     connect(m_line, &PtyLine::received, this, &Simulator::bytesReceived);
@@ -104,42 +158,70 @@ void Simulator::handleFrame(const QByteArray &frame)
 
 void Simulator::reply(const D415DataPacket &request)
 {
-    const FaultPlan::Decision fault = m_faults.next();
+    const FaultPlan::Decision planned = m_faults.next();
+    FaultPlan::Decision fault = planned;
+    const QList<AimList::Aim> fired = m_aims.count(request.command, request.parameter);
+    for (const AimList::Aim &aim : fired)
+        fault.add(aim.fault);
+    // A harness that waits for a mark acts before the doser does.
+    logAims(fired, request, true);
     if (fault.silent) {
-        ConversationLog::line("FLT", QStringLiteral("silence: no reply, request not carried out"));
+        if (planned.silent)
+            ConversationLog::line("FLT", QStringLiteral("silence: no reply, request not carried out"));
+        logAims(fired, request, false);
         return;
     }
     D415DataPacket answer = m_model.answer(request, m_clock.elapsed());
+    logAims(fired, request, false);
     const QString meaning = ConversationLog::describeReply(answer);
-    if (fault.wrongAddress)
-        answer.sourceAddress = quint8((answer.sourceAddress + 1) & 0x7F);
-    quint8 wire[D415DataPacket::FrameSize];
-    answer.toWire(wire);
-    if (fault.badCheckByte)
-        wire[11] = quint8((wire[11] + 1) & 0x7F);
-    QByteArray bytes(reinterpret_cast<const char *>(wire), D415DataPacket::FrameSize);
-    if (fault.partial)
-        bytes.truncate(PartialReplyBytes);
+    const QByteArray bytes = wireBytes(answer, fault);
 
-    QStringList faults;
-    if (fault.wrongAddress)
-        faults << QStringLiteral("sent from doser %1").arg(answer.sourceAddress);
-    if (fault.badCheckByte)
-        faults << QStringLiteral("wrong check byte");
-    if (fault.partial)
-        faults << QStringLiteral("only %1 bytes").arg(PartialReplyBytes);
-    if (fault.delayMs > 0)
-        faults << QStringLiteral("%1 ms late").arg(fault.delayMs);
+    const QStringList faults = plannedFaults(planned, answer.sourceAddress);
     if (!faults.isEmpty())
         ConversationLog::line("FLT", faults.join(QStringLiteral(", ")));
 
-    if (fault.delayMs > 0) {
+    if (fault.hangupMs >= 0) {
+        hangUp(fault.hangupMs);
+    } else if (fault.delayMs > 0) {
         QTimer::singleShot(fault.delayMs, Qt::PreciseTimer, this, [this, bytes, meaning] { send(bytes, meaning); });
     } else {
         send(bytes, meaning);
     }
     logModelEvents();
     scheduleModel();
+}
+
+void Simulator::logAims(const QList<AimList::Aim> &fired, const D415DataPacket &request, bool marks)
+{
+    for (const AimList::Aim &aim : fired) {
+        if ((aim.fault.kind == FaultPlan::Fault::Mark) != marks)
+            continue;
+        ConversationLog::line("FLT",
+            QStringLiteral("aimed %1: cmd %2/%3, %4 number %5 since the aim; %6")
+                .arg(aim.text())
+                .arg(request.command)
+                .arg(request.parameter)
+                .arg(aim.kindName == QLatin1String("any") ? QStringLiteral("request") : aim.kindName)
+                .arg(aim.nth)
+                .arg(aimedEffect(aim.fault)));
+    }
+}
+
+void Simulator::hangUp(int downMs)
+{
+    m_line->drop();
+    ConversationLog::line(
+        "SIM", QStringLiteral("line hung up, %1 removed; back in %2 ms").arg(m_line->linkPath()).arg(downMs));
+    m_reopenTimer.start(downMs);
+}
+
+void Simulator::reopenLine()
+{
+    QString error;
+    if (m_line->open(&error))
+        announceLine();
+    else
+        ConversationLog::line("SIM", QStringLiteral("cannot bring the line back: ") + error);
 }
 
 void Simulator::send(const QByteArray &bytes, const QString &meaning)
@@ -198,9 +280,17 @@ bool Simulator::runCommand(const QString &command, QString *error)
     else if (verb == QLatin1String("drop") || verb == QLatin1String("reconnect") || verb == QLatin1String("quit"))
         done = runLineCommand(verb, error);
     else if (verb == QLatin1String("status")) {
-        ConversationLog::line("SIM", m_model.describe(m_clock.elapsed()) + QStringLiteral("; ") + m_faults.describe());
+        ConversationLog::line("SIM",
+            m_model.describe(m_clock.elapsed()) + QStringLiteral("; ") + m_faults.describe() + QStringLiteral("; ")
+                + m_aims.describe());
         done = true;
-    } else
+    } else if (verb == QLatin1String("totals")) {
+        m_model.advance(m_clock.elapsed());
+        ConversationLog::line("SIM", m_model.describeTotals());
+        done = true;
+    } else if (verb == QLatin1String("at"))
+        done = m_aims.add(arguments, error);
+    else
         done = runFault(verb, arguments, error);
     logModelEvents();
     scheduleModel();
@@ -232,7 +322,24 @@ bool Simulator::runFault(const QString &verb, const QStringList &arguments, QStr
             m_faults.addPartial(count);
         return true;
     }
-    if (verb == QLatin1String("slow")) {
+    if (verb == QLatin1String("junk")) {
+        if (!parseCount(arguments, 0, 1, 1000000, &count, error))
+            return false;
+        m_faults.addJunk(count);
+        return true;
+    }
+    if (verb == QLatin1String("hangup")) {
+        if (arguments.isEmpty()) {
+            *error = QStringLiteral("hangup needs milliseconds");
+            return false;
+        }
+        if (!parseCount(arguments, 0, 0, FaultPlan::MaxLineDownMs, &count, error))
+            return false;
+        m_faults.addHangup(count);
+        return true;
+    }
+    // "late" and "hold" read better where the doser acts and only the reply waits.
+    if (verb == QLatin1String("slow") || verb == QLatin1String("late") || verb == QLatin1String("hold")) {
         int delay = 0;
         if (!parseCount(arguments, 0, 1, 1000000, &count, error)
             || !parseCount(arguments, 1, FaultPlan::DefaultSlowMs, 60000, &delay, error))
@@ -266,6 +373,7 @@ bool Simulator::runFault(const QString &verb, const QStringList &arguments, QStr
     }
     if (verb == QLatin1String("clear")) {
         m_faults.clear();
+        m_aims.clear();
         return true;
     }
     *error = QStringLiteral("unknown command (see --help)");
@@ -292,10 +400,12 @@ bool Simulator::runLineCommand(const QString &verb, QString *error)
             *error = QStringLiteral("the line is already closed");
             return false;
         }
+        m_reopenTimer.stop();
         m_line->drop();
         ConversationLog::line("SIM", QStringLiteral("line dropped, %1 removed").arg(m_line->linkPath()));
         return true;
     }
+    m_reopenTimer.stop();
     if (!m_line->open(error))
         return false;
     announceLine();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "aimlist.h"
 #include "dosermodel.h"
 #include "faultplan.h"
 #include "frameassembler.h"
@@ -43,6 +44,9 @@ private:
     void handlePieces(const QList<FrameAssembler::Piece> &pieces);
     void handleFrame(const QByteArray &frame);
     void reply(const D415DataPacket &request);
+    void logAims(const QList<AimList::Aim> &fired, const D415DataPacket &request, bool marks);
+    void hangUp(int downMs);
+    void reopenLine();
     void send(const QByteArray &bytes, const QString &meaning);
     void logModelEvents();
     void scheduleModel();
@@ -55,8 +59,10 @@ private:
     PtyLine *m_line;
     DoserModel m_model;
     FaultPlan m_faults;
+    AimList m_aims;
     FrameAssembler m_assembler;
     QElapsedTimer m_clock;
     QTimer m_modelTimer;
     QTimer m_gapTimer;
+    QTimer m_reopenTimer; // brings the line back after a hang-up
 };

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -147,6 +148,8 @@ private slots:
     void silenceIsNotCarriedOut();
     void errorLastsUntilReset();
     void lineDropsAndComesBack();
+    void aimedFaultFiresOnceOnItsRequest_data();
+    void aimedFaultFiresOnceOnItsRequest();
     void helpNamesEveryControlCommand();
 
 private:
@@ -566,6 +569,100 @@ void tst_Simulator::lineDropsAndComesBack()
     QCOMPARE(int(decode(again.exchange(frame(30, 0, 0))).packet.sourceAddress), 30);
 }
 
+void tst_Simulator::aimedFaultFiresOnceOnItsRequest_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("atStart"); // --at instead of the control command
+    QTest::addColumn<int>("target"); // the exchange of 0, 20, 0, 20, 0 the aim fires on
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<int>("lateMs");
+    QTest::addColumn<int>("discharges"); // carried out of the two asked for
+    QTest::addRow("badcrc, 2nd netweight") << "netweight"
+                                           << "badcrc" << false << 2 << "bad check" << 0 << 2;
+    QTest::addRow("wrongaddress, 2nd discharge") << "discharge"
+                                                 << "wrongaddress" << false << 3 << "other address" << 0 << 2;
+    QTest::addRow("partial, 2nd of any, from the start") << "any"
+                                                         << "partial" << true << 1 << "partial" << 0 << 2;
+    QTest::addRow("silence, 2nd 20") << "20"
+                                     << "silence" << false << 3 << "nothing" << 0 << 1;
+    QTest::addRow("slow, 2nd 0/0") << "0/0"
+                                   << "slow 400" << false << 2 << "sound" << 400 << 2;
+    QTest::addRow("hold, 2nd discharge") << "discharge"
+                                         << "hold 400" << false << 3 << "sound" << 400 << 2;
+    QTest::addRow("junk, 2nd 0") << "0"
+                                 << "junk" << false << 2 << "junk" << 0 << 2;
+    QTest::addRow("hangup, 2nd discharge") << "discharge"
+                                           << "hangup 300" << false << 3 << "nothing" << 0 << 2;
+    QTest::addRow("mark, 2nd discharge") << "discharge"
+                                         << "mark" << false << 3 << "sound" << 0 << 2;
+}
+
+void tst_Simulator::aimedFaultFiresOnceOnItsRequest()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, fault);
+    QFETCH(bool, atStart);
+    QFETCH(int, target);
+    QFETCH(QString, outcome);
+    QFETCH(int, lateMs);
+    QFETCH(int, discharges);
+    const QString aim = QStringLiteral("2 %1 %2").arg(kind, fault);
+    // 5.0 in the hopper: the first discharge carried out is the one the totals count.
+    const QStringList arguments {"--net", "5.0"};
+    QVERIFY2(m_sim->start(atStart ? arguments + QStringList {"--at", aim} : arguments), qPrintable(m_sim->lastError()));
+    auto line = std::make_unique<LineEnd>(QStringLiteral("ports/d415"));
+    if (!atStart) {
+        // Requests before the aim do not count towards it.
+        QVERIFY(decode(line->exchange(frame(30, 0, 0))).valid);
+        QVERIFY(decode(line->exchange(frame(30, 20, 0))).valid);
+        QVERIFY(m_sim->aim(2, kind, fault));
+        QVERIFY(m_sim->status().contains("aims: " + aim));
+    }
+    const int commands[] = {0, 20, 0, 20, 0};
+    for (int i = 0; i < 5; ++i) {
+        const QByteArray request = frame(30, commands[i], 0);
+        if (i != target) {
+            const Reply reply = decode(line->exchange(request));
+            QVERIFY2(reply.valid && reply.packet.sourceAddress == 30, qPrintable(QString::number(i)));
+            continue;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(line->write(request));
+        const QByteArray bytes = line->read(D415DataPacket::FrameSize + 3, lateMs + 200);
+        QVERIFY(clock.elapsed() >= lateMs);
+        QVERIFY(m_sim->waitForAimed(2, kind, fault));
+        if (outcome == "nothing")
+            QCOMPARE(bytes, QByteArray());
+        else if (outcome == "junk")
+            QVERIFY(bytes.size() == 15 && bytes.left(3) == QByteArray::fromHex("052A55") && decode(bytes.mid(3)).valid);
+        else if (outcome == "partial")
+            QCOMPARE(bytes.size(), 6);
+        else if (outcome == "bad check")
+            QVERIFY(bytes.size() == 12 && !decode(bytes).valid);
+        else
+            QCOMPARE(int(decode(bytes).packet.sourceAddress), outcome == "other address" ? 31 : 30);
+        if (fault.startsWith("hangup")) {
+            QVERIFY(line->hungUp());
+            QVERIFY2(m_sim->waitForLineBack(), qPrintable(m_sim->lastError()));
+            line = std::make_unique<LineEnd>(QStringLiteral("ports/d415"));
+        }
+    }
+    QCOMPARE(m_sim->aimedLines().size(), 1);
+    QVERIFY(m_sim->aimedLines().first().contains(QStringLiteral("cmd %1/0").arg(commands[target])));
+    QVERIFY(m_sim->status().contains("aims: none"));
+    const QStringList log = m_sim->logLines();
+    QCOMPARE(log.filter(" EVT discharged").size(), (atStart ? 0 : 1) + discharges);
+    const SimulatorProcess::Totals totals = m_sim->totals();
+    QCOMPARE(totals.discharges, 1);
+    QCOMPARE(totals.weightText, QStringLiteral("5.0"));
+    QCOMPARE(totals.unit, QStringLiteral("kg"));
+    if (fault == "mark") // logged before the doser acts on the request
+        QVERIFY(log.indexOf(QRegularExpression(".* FLT aimed .*"))
+            < log.lastIndexOf(QRegularExpression(".* EVT discharged.*")));
+}
+
 void tst_Simulator::helpNamesEveryControlCommand()
 {
     QProcess help;
@@ -573,9 +670,10 @@ void tst_Simulator::helpNamesEveryControlCommand()
     QVERIFY(help.waitForFinished(10000));
     QCOMPARE(help.exitCode(), 0);
     const QString text = QString::fromUtf8(help.readAllStandardOutput());
-    for (const char *word : {"silence on|off|N", "badcrc", "wrongaddress", "partial", "slow", "delay MS", "error CODE",
-             "reset", "clear", "drop", "reconnect", "set NAME VALUE", "status", "quit", "ports/NAME", "--exit-on-eof",
-             "REQ", "REP", "IGN", "FLT", "EVT", "CTL"})
+    for (const char *word :
+        {"silence on|off|N", "badcrc", "wrongaddress", "partial", "slow", "delay MS", "error CODE", "reset", "clear",
+            "drop", "reconnect", "set NAME VALUE", "status", "quit", "ports/NAME", "--exit-on-eof", "junk [N]",
+            "hangup MS", "at N KIND FAULT", "--at", "mark", "totals", "REQ", "REP", "IGN", "FLT", "EVT", "CTL"})
         QVERIFY2(text.contains(QLatin1String(word)), word);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -205,6 +206,62 @@ bool SimulatorProcess::reconnectLine()
     return command(QStringLiteral("reconnect")) && waitForLink(5000);
 }
 
+bool SimulatorProcess::junkFirst(int count)
+{
+    return command(QStringLiteral("junk %1").arg(count));
+}
+
+bool SimulatorProcess::hangUpNext(int downMs)
+{
+    return command(QStringLiteral("hangup %1").arg(downMs));
+}
+
+bool SimulatorProcess::waitForLineBack(int timeoutMs)
+{
+    // The line is back once a "ready" line follows the last hang-up or drop and the link is there.
+    const auto back = [this] {
+        for (qsizetype i = m_lines.size() - 1; i >= 0; --i) {
+            if (tagOf(m_lines.at(i)) != QLatin1String("SIM"))
+                continue;
+            const QString body = bodyOf(m_lines.at(i));
+            if (body.startsWith(QLatin1String("ready ")))
+                return QFileInfo(m_linkPath).isSymLink();
+            if (body.startsWith(QLatin1String("line hung up")) || body.startsWith(QLatin1String("line dropped")))
+                return false;
+        }
+        return false;
+    };
+    if (QTest::qWaitFor(back, timeoutMs))
+        return true;
+    m_lastError = QStringLiteral("the line did not come back within %1 ms").arg(timeoutMs);
+    return false;
+}
+
+bool SimulatorProcess::aim(int nth, const QString &kind, const QString &fault)
+{
+    return command(QStringLiteral("at %1 %2 %3").arg(nth).arg(kind, fault));
+}
+
+bool SimulatorProcess::waitForAimed(int nth, const QString &kind, const QString &fault, int timeoutMs)
+{
+    // "FLT aimed 2 discharge slow 300: ...": a fault given without its milliseconds matches the default.
+    const QString fragment = QStringLiteral(" FLT aimed %1 %2 %3").arg(nth).arg(kind, fault);
+    return QTest::qWaitFor(
+        [&] {
+            for (const QString &line : std::as_const(m_lines)) {
+                if (line.contains(fragment + QLatin1Char(':')) || line.contains(fragment + QLatin1Char(' ')))
+                    return true;
+            }
+            return false;
+        },
+        timeoutMs);
+}
+
+QStringList SimulatorProcess::aimedLines() const
+{
+    return linesWithTag(QStringLiteral("FLT")).filter(QRegularExpression(QStringLiteral("^aimed ")));
+}
+
 bool SimulatorProcess::setValue(const QString &name, const QString &value)
 {
     return command(QStringLiteral("set %1 %2").arg(name, value));
@@ -249,8 +306,31 @@ bool SimulatorProcess::waitForLine(const QString &fragment, int timeoutMs, bool 
 
 QString SimulatorProcess::status()
 {
+    return simLineAfter(QStringLiteral("status"));
+}
+
+SimulatorProcess::Totals SimulatorProcess::totals()
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        "^totals: discharged (\\d+) times, (-?[0-9.]+) (\\w+) since start; lifetime (\\d+) doses (\\d+) raw$"));
+    const QRegularExpressionMatch match = pattern.match(simLineAfter(QStringLiteral("totals")));
+    Totals totals;
+    if (!match.hasMatch())
+        return totals;
+    totals.valid = true;
+    totals.discharges = match.captured(1).toInt();
+    totals.weightText = match.captured(2);
+    totals.weight = totals.weightText.toDouble();
+    totals.unit = match.captured(3);
+    totals.lifetimeDoses = match.captured(4).toLongLong();
+    totals.lifetimeWeightRaw = match.captured(5).toLongLong();
+    return totals;
+}
+
+QString SimulatorProcess::simLineAfter(const QString &line)
+{
     const qsizetype before = m_lines.size();
-    if (!command(QStringLiteral("status")))
+    if (!command(line))
         return QString();
     for (qsizetype i = m_lines.size() - 1; i >= before; --i) {
         if (tagOf(m_lines.at(i)) == QLatin1String("SIM"))

@@ -38,6 +38,18 @@ public:
         QByteArray frame; ///< the 12 bytes as they arrived
     };
 
+    /// What the doser dispensed since the simulator started, from its "totals" line.
+    struct Totals
+    {
+        bool valid = false; ///< false when the simulator did not answer
+        int discharges = 0; ///< discharges of a loaded hopper, full cycles included
+        QString weightText; ///< their weight with the doser's decimals, for example "30.0"
+        double weight = 0;
+        QString unit; ///< g, kg or t
+        qint64 lifetimeDoses = 0;
+        qint64 lifetimeWeightRaw = 0; ///< the lifetime weight counter (24/20), units of the last decimal
+    };
+
     explicit SimulatorProcess(QObject *parent = nullptr);
     ~SimulatorProcess() override;
 
@@ -83,6 +95,21 @@ public:
     bool clearFaults(); ///< forget pending line faults and the delay
     bool dropLine(); ///< close the line as a pulled cable would; the link goes
     bool reconnectLine(); ///< a new pseudo-terminal under the same link; waits for the link
+    bool junkFirst(int count = 1); ///< 3 junk bytes before each of the next @p count replies
+    /// The doser carries out the next request, then the line hangs up without a reply and comes back
+    /// @p downMs later under the same link; waitForLineBack() waits for it.
+    bool hangUpNext(int downMs);
+    /// Waits until the line is linked again after the last hang-up or drop.
+    bool waitForLineBack(int timeoutMs = 10000);
+
+    /// Aims @p fault ("badcrc", "slow 400", "hangup 500", "mark", ...) at the @p nth request of
+    /// @p kind ("any", "20", "24/20", "discharge", ...), counted from now ("at N KIND FAULT").
+    bool aim(int nth, const QString &kind, const QString &fault);
+    /// Waits for the FLT line of that aim: it fires as the request arrives (a mark before the doser
+    /// acts, the others once it has acted).
+    bool waitForAimed(int nth, const QString &kind, const QString &fault, int timeoutMs = 5000);
+    /// The FLT lines of aims fired so far.
+    QStringList aimedLines() const;
 
     /// Sets a doser value ("set NAME VALUE"): decimals, max-dose, unit, firmware, plus, minus, dose,
     /// net, fill-time, discharge-time, noise, seed, shift-doses, shift-weight, lifetime-doses,
@@ -104,8 +131,10 @@ public:
     QStringList linesWithTag(const QString &tag) const;
     /// Waits for a line containing @p fragment (in lines arriving from now on when @p fromNow).
     bool waitForLine(const QString &fragment, int timeoutMs = 5000, bool fromNow = false);
-    /// The simulator's one-line account of every value and pending fault.
+    /// The simulator's one-line account of every value, pending fault and pending aim.
     QString status();
+    /// What the doser has discharged since start ("totals").
+    Totals totals();
 
     /// Why start(), stop() or command() failed.
     QString lastError() const { return m_lastError; }
@@ -116,6 +145,7 @@ private slots:
 private:
     void parseLine(const QString &line);
     bool waitForLink(int timeoutMs);
+    QString simLineAfter(const QString &command);
 
     QProcess m_process;
     QString m_name = QStringLiteral("d415");
