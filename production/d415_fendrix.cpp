@@ -4,6 +4,7 @@
 #include "d415device.h"
 #include "d415link.h"
 #include "d415settings.h"
+#include "productionschema.h"
 #include "rs232settings.h"
 #include "serialport.h"
 
@@ -191,13 +192,8 @@ void D415_Fendrix::connectDoser(int position)
 void D415_Fendrix::openDatabase()
 {
     m_query.open(QStringLiteral("data.db"));
-    runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS admin (password TEXT);"));
-    runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS product (idProduct INTEGER PRIMARY KEY, productName TEXT);"));
-    runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS butch (idButch INTEGER PRIMARY KEY, date TEXT, startTime TEXT, "
-                            "endTime TEXT, endDate TEXT);"));
-    runQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS task (idButch INTEGER, deviceId INTEGER, startTime TEXT, "
-                            "endTime TEXT, taskWeight TEXT, haveDoneWeight TEXT, mustToBeDoneWeight TEXT, "
-                            "productName TEXT, weightScale TEXT, startDate TEXT, endDate TEXT);"));
+    // The schema reports a file it cannot bring up to date; the station goes on with the designed tables.
+    ProductionSchema(m_query).prepare();
 }
 
 void D415_Fendrix::runQuery(const QString &statement)

@@ -2,8 +2,8 @@
 
 #include <QObject>
 
-class QSocketNotifier;
 class QWidget;
+class TerminationSignals;
 
 /// Turns SIGTERM, SIGINT and SIGHUP into an ordinary close of the main window, so that a service
 /// manager or Ctrl+C stops the station the same orderly way as its "Выход" button (the doser is sent
@@ -14,14 +14,11 @@ class TerminationWatcher : public QObject
     Q_OBJECT
 public:
     explicit TerminationWatcher(QWidget *window);
-    ~TerminationWatcher() override;
 
 private slots:
     void closeWindow();
 
 private:
-    static void onSignal(int signalNumber);
-    static int s_pipe[2];
     QWidget *m_window;
-    QSocketNotifier *m_notifier = nullptr;
+    TerminationSignals *m_signals = nullptr;
 };

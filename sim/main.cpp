@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -39,6 +40,8 @@ int main(int argc, char *argv[])
         return fail(1, QStringLiteral("another simulator already serves %1").arg(linkPath));
 
     TerminationSignals termination;
+    // A workstation that closes its end must not kill the simulator through a write.
+    std::signal(SIGPIPE, SIG_IGN);
     PtyLine line(linkPath);
     Simulator simulator(&line);
     for (const QString &command : options.startCommands()) {

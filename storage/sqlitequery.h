@@ -22,6 +22,8 @@ public:
     /// Closes the connection; safe to call twice.
     void close();
     bool isOpen() const { return m_db != nullptr; }
+    /// The connection for bound statements (`SqliteStatement`); null while none is open.
+    sqlite3 *connection() const { return m_db; }
 
     /// Runs one statement and keeps its result (an empty result when it fails), then writes the line
     /// "\n<columns> columns, <rows> rows, <SQLite text>" to standard error without a line end.

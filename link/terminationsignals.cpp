@@ -2,9 +2,14 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+
+namespace {
+constexpr int TerminationSignalNumbers[] = {SIGINT, SIGTERM, SIGHUP};
+} // namespace
 
 int TerminationSignals::s_pipe[2] = {-1, -1};
 
@@ -14,21 +19,18 @@ TerminationSignals::TerminationSignals(QObject *parent)
     if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     m_notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readSignal);
-    struct sigaction action
-    { };
+    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readSignals);
+    struct sigaction action = {};
     action.sa_handler = &TerminationSignals::onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+    for (int signalNumber : TerminationSignalNumbers)
         sigaction(signalNumber, &action, nullptr);
-    // A workstation that closes its end must not kill the simulator through a write.
-    std::signal(SIGPIPE, SIG_IGN);
 }
 
 TerminationSignals::~TerminationSignals()
 {
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+    for (int signalNumber : TerminationSignalNumbers)
         std::signal(signalNumber, SIG_DFL);
     for (int &fd : s_pipe) {
         if (fd >= 0)
@@ -39,14 +41,23 @@ TerminationSignals::~TerminationSignals()
 
 void TerminationSignals::onSignal(int signalNumber)
 {
-    // Only async-signal-safe work here: one byte into the pipe.
+    // Only async-signal-safe work here: one byte into the pipe. The interrupted code may be about to read
+    // errno of its own call, and write() would overwrite it.
+    const int savedErrno = errno;
     const char byte = char(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
-void TerminationSignals::readSignal()
+void TerminationSignals::readSignals()
 {
-    char byte = 0;
-    if (::read(s_pipe[0], &byte, 1) == 1)
-        emit terminationRequested(int(byte));
+    char buffer[16];
+    int firstSignal = 0;
+    ssize_t count = 0;
+    while ((count = ::read(s_pipe[0], buffer, sizeof buffer)) > 0) {
+        if (firstSignal == 0)
+            firstSignal = int(buffer[0]);
+    }
+    if (firstSignal != 0)
+        emit terminationRequested(firstSignal);
 }
