@@ -1,5 +1,6 @@
 #include "d415_fendrix.h"
 #include "modalanswerer.h"
+#include "simulatorprocess.h"
 #include "stationharness.h"
 
 #include <QHash>
@@ -128,7 +129,7 @@ void tst_FaultyLine::failedReplyLeavesThePanel()
     QVERIFY2(m_station->simulator(QStringLiteral("at 1 %1 %2").arg(kind, fault)), qPrintable(kind));
     if (connectionTest)
         QVERIFY(QMetaObject::invokeMethod(m_station->window(), "deviceConnectionTest", Q_ARG(int, 0)));
-    QVERIFY(m_station->sim()->waitForLine(QStringLiteral("aimed"), 5000));
+    QVERIFY(m_station->sim()->waitForLine(QStringLiteral("FLT aimed"), 5000));
     // The request asked again and answered, and the polling well past it.
     const qsizetype after = m_station->requests().size();
     QTRY_VERIFY_WITH_TIMEOUT(m_station->requests().mid(after).count(QStringLiteral("0/0")) >= 3, 5000);
@@ -153,7 +154,7 @@ void tst_FaultyLine::failedCounterReplyKeepsTheBatch()
         QTest::mouseClick(m_station->button("startButton"), Qt::LeftButton);
         QVERIFY(start.answered());
     }
-    QTRY_VERIFY_WITH_TIMEOUT(m_station->sim()->linesWithTag(QStringLiteral("FLT")).filter("aimed").size() >= 4, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->sim()->aimedLines().size() >= 4, 20000);
     // Running still, nothing counted from a failed reply: the batch ends at its target.
     QVERIFY(m_station->button("stopButton")->isEnabled());
     QVERIFY(!m_station->button("continueButton")->isEnabled());
