@@ -1,4 +1,5 @@
 #include "d415_fendrix.h"
+#include "serialport.h"
 #include "terminationwatcher.h"
 
 #include <QApplication>
@@ -7,8 +8,40 @@
 #include <QStyleFactory>
 #include <QTranslator>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char helpText[] = "Usage: d415-workstation [--ports-only] [Qt options]\n"
+                        "The operator workstation of the D415 doser, working in the current directory.\n"
+                        "\n"
+                        "  --ports-only  list and open only the entries of ports/ in the working directory,\n"
+                        "                never the machine's own serial devices (tests, commissioning)\n"
+                        "  -h, --help    show this text and exit\n";
+
+bool hasOption(int argc, char *argv[], const char *option)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], option) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    // Read before the application object: the help needs no display. The command line still goes to
+    // Qt unchanged, which passes over options it does not know.
+    if (hasOption(argc, argv, "--help") || hasOption(argc, argv, "-h")) {
+        std::fputs(helpText, stdout);
+        return 0;
+    }
+    if (hasOption(argc, argv, "--ports-only"))
+        SerialPort::setSystemPortsListed(false);
+
     QApplication application(argc, argv);
 
     // Qt's own buttons and the file dialog speak Russian like the rest of the station.

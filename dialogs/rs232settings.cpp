@@ -2,6 +2,9 @@
 
 #include "combotextrelay.h"
 
+#include <QSignalBlocker>
+#include <QTimer>
+
 #include <cstdio>
 
 rs232Settings::rs232Settings(QWidget *parent)
@@ -15,7 +18,8 @@ rs232Settings::rs232Settings(QWidget *parent)
 
     // Connected last: the form has already made "38400" current, so building the dialog announces nothing.
     connect(new ComboTextRelay(comPortNameComboBox), &ComboTextRelay::currentIndexChanged, this,
-        &rs232Settings::comPortChanged);
+        &rs232Settings::announcePortChange);
+    connect(comPortNameComboBox, &QComboBox::activated, this, &rs232Settings::announceChosenPort);
     connect(new ComboTextRelay(comPortRatecomboBox), &ComboTextRelay::currentIndexChanged, this,
         &rs232Settings::rateChanged);
 }
@@ -28,6 +32,34 @@ rs232Settings::~rs232Settings()
 void rs232Settings::addComPorts(const QList<QString> &ports)
 {
     comPortNameComboBox->addItems(ports);
+}
+
+void rs232Settings::refreshComPorts(const QList<QString> &ports)
+{
+    const QString current = comPortNameComboBox->currentText();
+    QStringList listed = ports;
+    if (!current.isEmpty() && !listed.contains(current))
+        listed.prepend(current);
+    const QSignalBlocker quiet(comPortNameComboBox);
+    comPortNameComboBox->clear();
+    comPortNameComboBox->addItems(listed);
+    comPortNameComboBox->setCurrentIndex(current.isEmpty() ? 0 : int(listed.indexOf(current)));
+}
+
+void rs232Settings::announcePortChange(const QString &portName)
+{
+    // A choice that changes the entry gives currentIndexChanged and then activated, in one call; the
+    // mark outlives that call only until the event loop runs again.
+    m_portChangeAnnounced = true;
+    QTimer::singleShot(0, this, [this] { m_portChangeAnnounced = false; });
+    emit comPortChanged(portName);
+}
+
+void rs232Settings::announceChosenPort()
+{
+    if (!m_portChangeAnnounced)
+        emit comPortChanged(comPortNameComboBox->currentText());
+    m_portChangeAnnounced = false;
 }
 
 QString rs232Settings::getCurrentCOMPort() const

@@ -7,8 +7,9 @@
 #include <QString>
 
 /// The serial settings dialog: the ports the main window found openable and the three line speeds.
-/// It opens nothing itself; each change of the chosen port or speed is announced at once, and nothing is
-/// kept between runs (the first listed port and 38400 bit/s at every start).
+/// It opens nothing itself; each change of the chosen port or speed is announced at once, and so is a
+/// choice of the port already current (the operator's way to have a port opened again); nothing is kept
+/// between runs (the first listed port and 38400 bit/s at every start).
 class rs232Settings : public QDialog, private Ui::rs232SettingsForm
 {
     Q_OBJECT
@@ -22,6 +23,17 @@ signals:
 
 public slots:
     void addComPorts(const QList<QString> &ports);
+    /// Replaces the port list with @p ports without announcing anything; the current port stays current
+    /// and listed even when @p ports lacks it (the port open here cannot be opened a second time).
+    void refreshComPorts(const QList<QString> &ports);
     QString getCurrentCOMPort() const;
     QString getCurrentCOMPortRate() const;
+
+private:
+    void announcePortChange(const QString &portName);
+    void announceChosenPort();
+
+    // Set while a change of the current port is being announced: the choice that made it is not
+    // announced a second time.
+    bool m_portChangeAnnounced = false;
 };

@@ -1,5 +1,6 @@
 #include "portscanner.h"
 
+#include "portlockfile.h"
 #include "portregistry.h"
 
 #include <QDir>
@@ -33,6 +34,26 @@ QStringList consoleNames()
 {
     return QString::fromLatin1(readSysFile(sysClassTty + QStringLiteral("console/active")))
         .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// The terminals that lead to a console: /dev/tty and /dev/console (5:0, 5:1), the virtual consoles
+// /dev/tty0 to /dev/tty63 (4:0 to 4:63), and the devices the kernel's console is on.
+bool isConsoleDevice(dev_t device)
+{
+    if ((major(device) == 5 && minor(device) <= 1) || (major(device) == 4 && minor(device) < 64))
+        return true;
+    for (const QString &name : consoleNames()) {
+        const QList<QByteArray> numbers = readSysFile(sysClassTty + name + QStringLiteral("/dev")).split(':');
+        if (numbers.size() == 2 && makedev(numbers[0].toUInt(), numbers[1].toUInt()) == device)
+            return true;
+    }
+    return false;
+}
+
+bool leadsToConsole(const QString &path)
+{
+    FileStatus st {};
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode) && isConsoleDevice(st.st_rdev);
 }
 
 bool isPlainName(const QString &name)
@@ -84,9 +105,10 @@ QString PortScanner::devicePath(const QString &name)
         return {};
     const QString entry = QStringLiteral("ports/") + name;
     FileStatus st {};
-    if (lstat(QFile::encodeName(entry).constData(), &st) == 0)
-        return entry;
-    return QStringLiteral("/dev/") + name;
+    const QString path = lstat(QFile::encodeName(entry).constData(), &st) == 0 ? entry : QStringLiteral("/dev/") + name;
+    // A doser frame written to a console ends up in the system log or at a login prompt, whatever name
+    // leads there.
+    return leadsToConsole(path) ? QString() : path;
 }
 
 QStringList PortScanner::workingDirectoryPorts()
@@ -156,14 +178,19 @@ bool PortScanner::canOpenNow(const QString &path, const QSet<FileId> &locked)
     FileStatus st {};
     if (stat(nativePath.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
         return false;
-    // Opening raises DTR and RTS: never on a line this program or another instance of it is using.
-    if (PortRegistry::isHeld(st.st_rdev) || locked.contains({st.st_dev, st.st_ino}))
+    // Opening raises DTR and RTS: never on a line this program, another instance of it or a program
+    // whose lock file names it is using.
+    const PortLockFile::Owner owner = PortLockFile::ownerOf(path);
+    if (PortRegistry::isHeld(st.st_rdev) || locked.contains({st.st_dev, st.st_ino})
+        || owner == PortLockFile::Owner::Running)
         return false;
     const int fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     // The lines of a port another program holds are left alone; a free one is lowered again at once.
-    const bool usable = isatty(fd) && !isHeldExclusively(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // The exclusive mark of a crashed station, whose lock names an ended process, holds nothing.
+    const bool usable = isatty(fd) && (owner == PortLockFile::Owner::Ended || !isHeldExclusively(fd))
+        && flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (usable) {
         int lines = TIOCM_DTR | TIOCM_RTS;
         ioctl(fd, TIOCMBIC, &lines);
@@ -183,7 +210,8 @@ QStringList PortScanner::availablePorts(bool includeSystemPorts)
     const QSet<FileId> locked = lockedFiles();
     QStringList names;
     for (const QString &name : workingDirectoryPorts()) {
-        if (canOpenNow(QStringLiteral("ports/") + name, locked))
+        const QString path = devicePath(name);
+        if (path.startsWith(QLatin1String("ports/")) && canOpenNow(path, locked))
             names << name;
     }
     if (!includeSystemPorts)

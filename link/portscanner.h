@@ -14,7 +14,8 @@ public:
     static QStringList availablePorts(bool includeSystemPorts);
 
     /// The device a port name stands for: `ports/NAME` when that entry exists, else `/dev/NAME`; empty
-    /// for a name that is not a plain file name. Listing and opening go by this one rule.
+    /// for a name that is not a plain file name and for one that leads to a console (/dev/console,
+    /// /dev/tty, a virtual console, the kernel's console device). Listing and opening go by this one rule.
     static QString devicePath(const QString &name);
 
     /// "ttyUSB2" before "ttyUSB10": digit runs compare by value.

@@ -1,43 +1,35 @@
 #include "serialport.h"
 
+#include "directioncontrol.h"
 #include "linklogging.h"
+#include "monotonicclock.h"
+#include "portlockfile.h"
 #include "portregistry.h"
 #include "portscanner.h"
 
 #include <QFile>
 #include <QtDebug>
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <time.h>
+#include <termios.h>
 #include <unistd.h>
+
+using MonotonicClock::NsPerMs;
+using MonotonicClock::NsPerSecond;
 
 namespace {
 
 using FileStatus = struct stat;
 
-constexpr qint64 NsPerMs = 1000000;
 constexpr qint64 NoDeadline = -1;
-// Start bit, eight data bits, stop bit.
-constexpr int BitsPerCharacter = 10;
-
-qint64 monotonicNs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-void sleepUntil(qint64 whenNs)
-{
-    const timespec when {time_t(whenNs / 1000000000), long(whenNs % 1000000000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) { }
-}
 
 // Waits for @p events on @p fd or a signal on @p abortFd until @p deadlineNs (NoDeadline: no limit).
 // Returns the revents of fd, 0 on time-out, -1 when aborted or on a poll failure.
@@ -48,8 +40,8 @@ int waitFor(int fd, short events, int abortFd, qint64 deadlineNs)
         timespec timeout {};
         timespec *timeoutPtr = nullptr;
         if (deadlineNs != NoDeadline) {
-            const qint64 left = qMax<qint64>(0, deadlineNs - monotonicNs());
-            timeout = {time_t(left / 1000000000), long(left % 1000000000)};
+            const qint64 left = qMax<qint64>(0, deadlineNs - MonotonicClock::nowNs());
+            timeout = {time_t(left / NsPerSecond), long(left % NsPerSecond)};
             timeoutPtr = &timeout;
         }
         const int ready = ppoll(fds, 2, timeoutPtr, nullptr);
@@ -93,7 +85,53 @@ void setModemLines(int fd, int lines, bool raise)
 
 } // namespace
 
+class SerialPort::Private
+{
+public:
+    bool openDevice(const QString &path);
+    bool applyWorkingSettings();
+    bool applySettings(termios t, speed_t speed);
+    void setUpLowLatency();
+    void restoreDriverSettings();
+    bool createAbortEvents();
+    void releaseHandle();
+    bool lineErrorTotal(quint64 *total) const;
+    bool lineErrorPending();
+    bool readyForTransfer(std::atomic<bool> &abortPending, int abortFd);
+    bool abort(std::atomic<bool> &abortPending, int abortFd);
+    /// A total limit of @p totalMs in place of the configured one, unless it is -1.
+    int read(quint8 *buffer, quint16 count, int totalMs);
+    int write(const quint8 *buffer, quint16 count);
+    bool isOpen() const { return m_open.load(std::memory_order_acquire); }
+
+    int m_readTimeout = 100;
+    int m_writeTimeout = 100;
+    int m_baudRate = 115200;
+    int m_readMultiplier = 1;
+    int m_writeMultiplier = 1;
+    std::atomic<bool> m_open {false};
+    int m_fd = -1;
+    dev_t m_deviceNumber = 0;
+    bool m_exclusive = false;
+    PortLockFile m_lock;
+    // Written by the main thread while no transfer runs, signalled from any thread.
+    int m_readAbortFd = -1;
+    int m_writeAbortFd = -1;
+    std::atomic<bool> m_readAbortPending {false};
+    std::atomic<bool> m_writeAbortPending {false};
+    bool m_lineDropped = false;
+    termios m_working {};
+    termios m_saved {};
+    bool m_settingsSaved = false;
+    DirectionControl m_direction;
+    int m_savedSerialFlags = 0;
+    bool m_serialFlagsChanged = false;
+    bool m_lineErrorsCounted = false;
+    quint64 m_lineErrorTotal = 0;
+};
+
 SerialPort::SerialPort()
+    : m_d(std::make_unique<Private>())
 {
     qDebug("SerialPort()");
 }
@@ -108,34 +146,58 @@ bool SerialPort::open(const QString &name)
 {
     close();
     const QString path = PortScanner::devicePath(name);
-    if (path.isEmpty() || !openDevice(path))
+    if (path.isEmpty() || !m_d->openDevice(path))
         return false;
-    qCDebug(lcLink) << "opened" << path << "at" << m_baudRate << "bit/s, direction control" << int(m_directionControl)
-                    << "line error counts" << m_lineErrorsCounted;
-    m_open.store(true, std::memory_order_release);
+    qCDebug(lcLink) << "opened" << path << "at" << m_d->m_baudRate << "bit/s, direction control"
+                    << int(m_d->m_direction.mode()) << "line error counts" << m_d->m_lineErrorsCounted;
+    m_d->m_open.store(true, std::memory_order_release);
     return true;
 }
 
-bool SerialPort::openDevice(const QString &path)
+bool SerialPort::isOpen() const
+{
+    return m_d->isOpen();
+}
+
+bool SerialPort::lineDropped() const
+{
+    return m_d->m_lineDropped;
+}
+
+bool SerialPort::Private::openDevice(const QString &path)
 {
     const QByteArray nativePath = QFile::encodeName(path);
     FileStatus st {};
     // Opening a terminal raises DTR and RTS: a port this program already holds is refused before that.
     if (stat(nativePath.constData(), &st) != 0 || !S_ISCHR(st.st_mode) || PortRegistry::isHeld(st.st_rdev))
         return false;
-    m_fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0)
+    const PortLockFile::Outcome lock = m_lock.acquire(path);
+    if (lock == PortLockFile::Outcome::HeldElsewhere)
         return false;
-    // TIOCEXCL keeps other programs out, but root passes it: another holder's TIOCEXCL is asked for,
-    // and flock stops a second instance of ours. A line held elsewhere is left untouched.
-    if (!isatty(m_fd) || PortScanner::isHeldExclusively(m_fd) || flock(m_fd, LOCK_EX | LOCK_NB) != 0
+    m_fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0) {
+        m_lock.release();
+        return false;
+    }
+    // The lock file names the owner, flock stops a second instance of ours, and TIOCEXCL keeps out
+    // programs that honour neither, though root passes it: another holder's TIOCEXCL is asked for. Only
+    // the mark of a crashed owner, whose lock was stale, is cleared. A line held elsewhere is left
+    // untouched.
+    const bool staleOwner = lock == PortLockFile::Outcome::TakenOverStale;
+    if (!isatty(m_fd) || (!staleOwner && PortScanner::isHeldExclusively(m_fd)) || flock(m_fd, LOCK_EX | LOCK_NB) != 0
         || !PortRegistry::claim(st.st_rdev)) {
         releaseHandle();
         return false;
     }
+    if (staleOwner)
+        ioctl(m_fd, TIOCNXCL);
     setModemLines(m_fd, TIOCM_DTR | TIOCM_RTS, false);
     m_deviceNumber = st.st_rdev;
-    m_exclusive = ioctl(m_fd, TIOCEXCL) == 0;
+    // The kernel keeps the mark after its owner dies while another process holds the terminal, and only
+    // a privileged process can pass or clear it: a station without that privilege that holds the lock
+    // file leaves the mark unset, so that a crash cannot lock it out of its own line.
+    if (lock == PortLockFile::Outcome::Unavailable || geteuid() == 0)
+        m_exclusive = ioctl(m_fd, TIOCEXCL) == 0;
     if (tcgetattr(m_fd, &m_saved) != 0) {
         releaseHandle();
         return false;
@@ -144,7 +206,7 @@ bool SerialPort::openDevice(const QString &path)
     m_working = m_saved;
     tcflush(m_fd, TCIOFLUSH);
     setUpLowLatency();
-    setUpDirectionControl();
+    m_direction.setUp(m_fd);
     if (!applyWorkingSettings() || !createAbortEvents()) {
         restoreDriverSettings();
         releaseHandle();
@@ -157,7 +219,7 @@ bool SerialPort::openDevice(const QString &path)
     return true;
 }
 
-bool SerialPort::applyWorkingSettings()
+bool SerialPort::Private::applyWorkingSettings()
 {
     const speed_t speed = speedConstant(m_baudRate);
     if (speed == B0)
@@ -178,7 +240,7 @@ bool SerialPort::applyWorkingSettings()
     return applySettings(t, speed);
 }
 
-bool SerialPort::applySettings(termios t, speed_t speed)
+bool SerialPort::Private::applySettings(termios t, speed_t speed)
 {
     if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0)
         return false;
@@ -192,37 +254,7 @@ bool SerialPort::applySettings(termios t, speed_t speed)
     return true;
 }
 
-void SerialPort::setUpDirectionControl()
-{
-    m_directionControl = DirectionControl::None;
-    m_transmitterStatusKnown = false;
-    serial_rs485 conf {};
-    if (ioctl(m_fd, TIOCGRS485, &conf) == 0) {
-        serial_rs485 wanted = conf;
-        wanted.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-        wanted.flags &= ~(SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX);
-        wanted.delay_rts_before_send = 0;
-        wanted.delay_rts_after_send = 0;
-        serial_rs485 back {};
-        const bool taken = ioctl(m_fd, TIOCSRS485, &wanted) == 0 && ioctl(m_fd, TIOCGRS485, &back) == 0;
-        const quint32 needed = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-        if (taken && (back.flags & needed) == needed && !(back.flags & SER_RS485_RTS_AFTER_SEND)) {
-            m_savedRs485 = conf;
-            m_rs485Changed = true;
-            m_directionControl = DirectionControl::KernelRs485;
-            return;
-        }
-        if (taken)
-            ioctl(m_fd, TIOCSRS485, &conf);
-    }
-    int lines = 0;
-    if (ioctl(m_fd, TIOCMGET, &lines) == 0)
-        m_directionControl = DirectionControl::RtsAroundWrite;
-    int lsr = 0;
-    m_transmitterStatusKnown = ioctl(m_fd, TIOCSERGETLSR, &lsr) == 0;
-}
-
-void SerialPort::setUpLowLatency()
+void SerialPort::Private::setUpLowLatency()
 {
     // A USB adapter holds received bytes up to its latency timer (16 ms on FTDI), longer than the
     // 10 ms byte gap that ends a read: a reply would arrive in two bursts and be cut.
@@ -234,14 +266,12 @@ void SerialPort::setUpLowLatency()
     m_serialFlagsChanged = ioctl(m_fd, TIOCSSERIAL, &serial) == 0;
 }
 
-void SerialPort::restoreDriverSettings()
+void SerialPort::Private::restoreDriverSettings()
 {
     if (m_settingsSaved)
         tcsetattr(m_fd, TCSANOW, &m_saved);
     m_settingsSaved = false;
-    if (m_rs485Changed)
-        ioctl(m_fd, TIOCSRS485, &m_savedRs485);
-    m_rs485Changed = false;
+    m_direction.restore();
     if (m_serialFlagsChanged) {
         serial_struct serial {};
         if (ioctl(m_fd, TIOCGSERIAL, &serial) == 0) {
@@ -252,14 +282,14 @@ void SerialPort::restoreDriverSettings()
     m_serialFlagsChanged = false;
 }
 
-bool SerialPort::createAbortEvents()
+bool SerialPort::Private::createAbortEvents()
 {
     m_readAbortFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_writeAbortFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     return m_readAbortFd >= 0 && m_writeAbortFd >= 0;
 }
 
-void SerialPort::releaseHandle()
+void SerialPort::Private::releaseHandle()
 {
     for (int *fd : {&m_readAbortFd, &m_writeAbortFd}) {
         if (*fd >= 0)
@@ -272,86 +302,114 @@ void SerialPort::releaseHandle()
     if (m_exclusive)
         ioctl(m_fd, TIOCNXCL);
     m_exclusive = false;
+    m_direction.restore();
     // Linux releases the descriptor even when close() reports an error; closing again could hit a
     // descriptor another thread has just been given.
     ::close(m_fd);
     m_fd = -1;
-    m_directionControl = DirectionControl::None;
+    m_lock.release();
     m_lineErrorsCounted = false;
     m_lineDropped = false;
 }
 
 bool SerialPort::close()
 {
-    if (m_fd < 0)
+    if (m_d->m_fd < 0)
         return false;
-    m_open.store(false, std::memory_order_release);
-    restoreDriverSettings();
-    setModemLines(m_fd, TIOCM_RTS, false);
+    m_d->m_open.store(false, std::memory_order_release);
+    m_d->restoreDriverSettings();
+    setModemLines(m_d->m_fd, TIOCM_RTS, false);
     abortInput();
     abortOutput();
-    tcflush(m_fd, TCIOFLUSH);
-    releaseHandle();
+    tcflush(m_d->m_fd, TCIOFLUSH);
+    m_d->releaseHandle();
     qCDebug(lcLink) << "closed";
     return true;
 }
 
 bool SerialPort::setBaudRate(int rate)
 {
-    if (m_fd < 0)
+    if (m_d->m_fd < 0)
         return false;
     const speed_t speed = speedConstant(rate);
-    if (speed == B0 || !applySettings(m_working, speed))
+    if (speed == B0 || !m_d->applySettings(m_d->m_working, speed))
         return false;
-    m_baudRate = rate;
+    m_d->m_baudRate = rate;
     return true;
 }
 
 bool SerialPort::setReadTimeout(int ms)
 {
-    if (m_fd < 0 || ms < 0)
+    if (m_d->m_fd < 0 || ms < 0)
         return false;
-    m_readTimeout = ms;
-    m_readMultiplier = ms != 0 ? 1 : 0;
+    m_d->m_readTimeout = ms;
+    m_d->m_readMultiplier = ms != 0 ? 1 : 0;
     return true;
 }
 
 bool SerialPort::setWriteTimeout(int ms)
 {
-    if (m_fd < 0 || ms < 0)
+    if (m_d->m_fd < 0 || ms < 0)
         return false;
-    m_writeTimeout = ms;
-    m_writeMultiplier = ms != 0 ? 1 : 0;
+    m_d->m_writeTimeout = ms;
+    m_d->m_writeMultiplier = ms != 0 ? 1 : 0;
     return true;
+}
+
+int SerialPort::baudRate() const
+{
+    return m_d->m_baudRate;
+}
+
+int SerialPort::readTimeout() const
+{
+    return m_d->m_readTimeout;
+}
+
+int SerialPort::writeTimeout() const
+{
+    return m_d->m_writeTimeout;
+}
+
+bool SerialPort::switchesRtsAroundWrites() const
+{
+    return m_d->m_direction.mode() == DirectionControl::Mode::RtsAroundWrite;
+}
+
+bool SerialPort::usesKernelRs485() const
+{
+    return m_d->m_direction.mode() == DirectionControl::Mode::KernelRs485;
 }
 
 bool SerialPort::clearInput()
 {
-    return m_fd >= 0 && tcflush(m_fd, TCIFLUSH) == 0;
+    return m_d->m_fd >= 0 && tcflush(m_d->m_fd, TCIFLUSH) == 0;
 }
 
 bool SerialPort::clearOutput()
 {
-    return m_fd >= 0 && tcflush(m_fd, TCOFLUSH) == 0;
+    return m_d->m_fd >= 0 && tcflush(m_d->m_fd, TCOFLUSH) == 0;
 }
 
 bool SerialPort::abortInput()
 {
-    if (m_readAbortFd < 0)
-        return false;
-    m_readAbortPending.store(true, std::memory_order_release);
-    return eventfd_write(m_readAbortFd, 1) == 0;
+    return m_d->abort(m_d->m_readAbortPending, m_d->m_readAbortFd);
 }
 
 bool SerialPort::abortOutput()
 {
-    if (m_writeAbortFd < 0)
-        return false;
-    m_writeAbortPending.store(true, std::memory_order_release);
-    return eventfd_write(m_writeAbortFd, 1) == 0;
+    return m_d->abort(m_d->m_writeAbortPending, m_d->m_writeAbortFd);
 }
 
-bool SerialPort::lineErrorTotal(quint64 *total) const
+bool SerialPort::Private::abort(std::atomic<bool> &abortPending, int abortFd)
+{
+    if (abortFd < 0)
+        return false;
+    abortPending.store(true, std::memory_order_release);
+    return eventfd_write(abortFd, 1) == 0;
+}
+
+bool SerialPort::Private::lineErrorTotal(quint64 *total) const
 {
     serial_icounter_struct counts {};
     if (ioctl(m_fd, TIOCGICOUNT, &counts) != 0)
@@ -361,7 +419,7 @@ bool SerialPort::lineErrorTotal(quint64 *total) const
     return true;
 }
 
-bool SerialPort::lineErrorPending()
+bool SerialPort::Private::lineErrorPending()
 {
     quint64 total = 0;
     if (!m_lineErrorsCounted || !lineErrorTotal(&total) || total == m_lineErrorTotal)
@@ -370,7 +428,7 @@ bool SerialPort::lineErrorPending()
     return true;
 }
 
-bool SerialPort::readyForTransfer(std::atomic<bool> &abortPending, int abortFd)
+bool SerialPort::Private::readyForTransfer(std::atomic<bool> &abortPending, int abortFd)
 {
     if (!isOpen() || m_lineDropped)
         return false;
@@ -382,13 +440,23 @@ bool SerialPort::readyForTransfer(std::atomic<bool> &abortPending, int abortFd)
 
 int SerialPort::read(quint8 *buffer, quint16 count)
 {
+    return m_d->read(buffer, count, -1);
+}
+
+int SerialPort::readWithin(quint8 *buffer, quint16 count, int totalMs)
+{
+    return m_d->read(buffer, count, qMax(0, totalMs));
+}
+
+int SerialPort::Private::read(quint8 *buffer, quint16 count, int totalMs)
+{
     if (!readyForTransfer(m_readAbortPending, m_readAbortFd))
         return -1;
     if (count == 0)
         return 0;
-    const bool totalLimited = m_readMultiplier != 0 || m_readTimeout != 0;
-    const qint64 totalDeadline
-        = totalLimited ? monotonicNs() + (qint64(m_readMultiplier) * count + m_readTimeout) * NsPerMs : NoDeadline;
+    const bool totalLimited = totalMs >= 0 || m_readMultiplier != 0 || m_readTimeout != 0;
+    const qint64 allowedMs = totalMs >= 0 ? qint64(totalMs) : qint64(m_readMultiplier) * count + m_readTimeout;
+    const qint64 totalDeadline = totalLimited ? MonotonicClock::nowNs() + allowedMs * NsPerMs : NoDeadline;
     qint64 gapDeadline = NoDeadline;
     int got = 0;
     while (got < count) {
@@ -406,7 +474,7 @@ int SerialPort::read(quint8 *buffer, quint16 count)
         const ssize_t n = ::read(m_fd, buffer + got, size_t(count - got));
         if (n > 0) {
             got += int(n);
-            gapDeadline = monotonicNs() + ByteGapMs * NsPerMs;
+            gapDeadline = MonotonicClock::nowNs() + ByteGapMs * NsPerMs;
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(events & (POLLHUP | POLLERR | POLLNVAL)))
@@ -423,17 +491,20 @@ int SerialPort::read(quint8 *buffer, quint16 count)
 
 int SerialPort::write(const quint8 *buffer, quint16 count)
 {
+    return m_d->write(buffer, count);
+}
+
+int SerialPort::Private::write(const quint8 *buffer, quint16 count)
+{
     if (!readyForTransfer(m_writeAbortPending, m_writeAbortFd))
         return -1;
     if (count == 0)
         return 0;
-    const qint64 start = monotonicNs();
+    const qint64 start = MonotonicClock::nowNs();
     const bool totalLimited = m_writeMultiplier != 0 || m_writeTimeout != 0;
     const qint64 deadline
         = totalLimited ? start + (qint64(m_writeMultiplier) * count + m_writeTimeout) * NsPerMs : NoDeadline;
-    const bool switchRts = m_directionControl == DirectionControl::RtsAroundWrite;
-    if (switchRts)
-        setModemLines(m_fd, TIOCM_RTS, true);
+    m_direction.beginWrite();
     int sent = 0;
     bool failed = false;
     while (sent < count && !failed) {
@@ -456,35 +527,10 @@ int SerialPort::write(const quint8 *buffer, quint16 count)
             failed = true;
         }
     }
-    if (switchRts) {
-        if (sent > 0 && !failed)
-            waitUntilSent(sent, start, deadline);
-        setModemLines(m_fd, TIOCM_RTS, false);
-    }
+    m_direction.endWrite(failed ? 0 : sent, m_baudRate, start, deadline);
     if (failed)
         return -1;
     return sent;
-}
-
-void SerialPort::waitUntilSent(int count, qint64 startNs, qint64 deadlineNs)
-{
-    // RTS must fall as soon as the stop bit of the last byte has left: the doser starts its reply
-    // soon after, and a late drop keeps the converter sending over the reply's first bytes. Sleep for
-    // the frame's time on the wire, then confirm with the transmitter-empty bit; tcdrain() alone can
-    // return up to a kernel tick late.
-    const qint64 characterNs = qint64(BitsPerCharacter) * 1000000000 / m_baudRate;
-    sleepUntil(startNs + count * characterNs);
-    if (!m_transmitterStatusKnown) {
-        tcdrain(m_fd);
-        return;
-    }
-    const qint64 limit = deadlineNs != NoDeadline ? deadlineNs : startNs + (count * characterNs) * 2 + 100 * NsPerMs;
-    for (;;) {
-        int lsr = 0;
-        if (ioctl(m_fd, TIOCSERGETLSR, &lsr) != 0 || (lsr & TIOCSER_TEMT) || monotonicNs() >= limit)
-            return;
-        sleepUntil(monotonicNs() + characterNs);
-    }
 }
 
 namespace {
@@ -499,6 +545,11 @@ QStringList SerialPort::availablePorts()
 void SerialPort::setSystemPortsListed(bool listed)
 {
     systemPortsListed.store(listed);
+}
+
+void SerialPort::setLockDirectory(const QString &path)
+{
+    PortLockFile::setDirectory(path);
 }
 
 QStringList availablePorts()

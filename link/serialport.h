@@ -4,10 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
-#include <linux/serial.h>
-#include <sys/types.h>
-#include <termios.h>
+#include <memory>
 
 /// Status codes of port operations, recorded by the exchange worker after every operation.
 enum PortStatus : qint8 {
@@ -29,6 +26,9 @@ enum PortStatus : qint8 {
 /// while sending (by the kernel's RS-485 mode where the driver has it, else around each write), reads
 /// and writes bounded by a byte gap and a total time-out, exclusive use, and the port's own settings
 /// put back at close.
+///
+/// Ownership follows the Linux serial lock convention: `LCK..<device>` in /run/lock names the owning
+/// process, so a line a crashed station left behind is taken over while a running holder's is not.
 ///
 /// A port is named as a Linux user knows it: `ports/NAME` in the working directory when that entry
 /// exists (a plant links `ports/line1` to its adapter), else `/dev/NAME`.
@@ -52,13 +52,20 @@ public:
     /// Puts back the settings found at open and releases the port; false when nothing was open.
     bool close();
     /// True while a port is open.
-    bool isOpen() const { return m_open.load(std::memory_order_acquire); }
+    bool isOpen() const;
+    /// Whether the line has dropped since it was opened (the far end hung up, the adapter went away):
+    /// every read and write fails at once until the port is opened again. For the thread that reads
+    /// and writes, or once that thread has ended.
+    bool lineDropped() const;
 
     /// Reads up to @p count bytes: returns when the count is complete, when the line stays silent
     /// ByteGapMs after data, or after 1 ms per byte plus readTimeout() in all (no total limit when
     /// the read time-out is 0). Returns the bytes read (0 on silence) or -1 on a line error, an
     /// aborted read, a dropped line or a closed port.
     int read(quint8 *buffer, quint16 count);
+    /// As read(), but within @p totalMs in all, whatever the read time-out: what is left of a reply's
+    /// time after a frame that answered another request.
+    int readWithin(quint8 *buffer, quint16 count, int totalMs);
     /// Writes @p count bytes within 1 ms per byte plus writeTimeout(); returns the bytes written or -1
     /// on a line error, a dropped line or a closed port. Returns once the bytes have left the wire
     /// where RTS is switched around the write.
@@ -72,9 +79,9 @@ public:
     /// Fixed part of a write's total time-out; 0 removes the total limit. False when closed.
     bool setWriteTimeout(int ms);
 
-    int baudRate() const { return m_baudRate; }
-    int readTimeout() const { return m_readTimeout; }
-    int writeTimeout() const { return m_writeTimeout; }
+    int baudRate() const;
+    int readTimeout() const;
+    int writeTimeout() const;
 
     /// Discards what has been received and not read.
     bool clearInput();
@@ -87,9 +94,9 @@ public:
 
     /// Whether the RTS line is switched around each write (true) or by the driver's RS-485 mode or
     /// not at all (false). Informative, for diagnostics.
-    bool switchesRtsAroundWrites() const { return m_directionControl == DirectionControl::RtsAroundWrite; }
+    bool switchesRtsAroundWrites() const;
     /// Whether the driver itself switches RTS (the kernel's RS-485 mode).
-    bool usesKernelRs485() const { return m_directionControl == DirectionControl::KernelRs485; }
+    bool usesKernelRs485() const;
 
     /// The names of the ports that can be opened right now: entries of `ports/` (sorted), then the
     /// system's serial devices in natural order. Ports held by this program are never probed.
@@ -97,49 +104,13 @@ public:
     /// Whether availablePorts() looks at the system's serial devices (true by default). Tests and
     /// demos turn it off so that they never touch the machine's own devices.
     static void setSystemPortsListed(bool listed);
+    /// The folder of the ports' lock files (`LCK..ttyUSB0`), /run/lock unless set. Tests set their own.
+    static void setLockDirectory(const QString &path);
 
 private:
-    enum class DirectionControl { None, KernelRs485, RtsAroundWrite };
-
-    bool openDevice(const QString &path);
-    bool applyWorkingSettings();
-    bool applySettings(termios t, speed_t speed);
-    void setUpDirectionControl();
-    void setUpLowLatency();
-    void restoreDriverSettings();
-    bool createAbortEvents();
-    void releaseHandle();
-    bool lineErrorTotal(quint64 *total) const;
-    bool lineErrorPending();
-    bool readyForTransfer(std::atomic<bool> &abortPending, int abortFd);
-    void waitUntilSent(int count, qint64 startNs, qint64 deadlineNs);
-
-    int m_readTimeout = 100;
-    int m_writeTimeout = 100;
-    int m_baudRate = 115200;
-    int m_readMultiplier = 1;
-    int m_writeMultiplier = 1;
-    std::atomic<bool> m_open {false};
-    int m_fd = -1;
-    dev_t m_deviceNumber = 0;
-    bool m_exclusive = false;
-    // Written by the main thread while no transfer runs, signalled from any thread.
-    int m_readAbortFd = -1;
-    int m_writeAbortFd = -1;
-    std::atomic<bool> m_readAbortPending {false};
-    std::atomic<bool> m_writeAbortPending {false};
-    bool m_lineDropped = false;
-    termios m_working {};
-    termios m_saved {};
-    bool m_settingsSaved = false;
-    DirectionControl m_directionControl = DirectionControl::None;
-    bool m_transmitterStatusKnown = false;
-    serial_rs485 m_savedRs485 {};
-    bool m_rs485Changed = false;
-    int m_savedSerialFlags = 0;
-    bool m_serialFlagsChanged = false;
-    bool m_lineErrorsCounted = false;
-    quint64 m_lineErrorTotal = 0;
+    // The platform's state (descriptors, termios records, driver settings) lives behind this.
+    class Private;
+    std::unique_ptr<Private> m_d;
 };
 
 /// The ports that can be opened right now (see SerialPort::availablePorts()).

@@ -7,10 +7,36 @@
 #include <QElapsedTimer>
 #include <QtDebug>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace {
+
+// The exchange-state semaphore releases its permits with release ordering, but available() reads them
+// relaxed: the side that sees a hand-over that way needs an acquire fence before it touches the buffers
+// (x86 orders that anyway, an ARM panel does not). ThreadSanitizer knows no fences and cannot see the
+// semaphore's or QThread's futexes inside Qt: under it, a hand-over is announced to it instead.
+#if defined(__SANITIZE_THREAD__)
+void publishHandOver(const void *channel)
+{
+    __tsan_release(const_cast<void *>(channel));
+}
+void acquireHandOver(const void *channel)
+{
+    __tsan_acquire(const_cast<void *>(channel));
+}
+#else
+void publishHandOver(const void *) { }
+void acquireHandOver(const void *)
+{
+    std::atomic_thread_fence(std::memory_order_acquire);
+}
+#endif
 
 // Buffers are allocated once at openPort and only grow, so that an exchange allocates nothing.
 constexpr quint16 InitialBufferSize = 128;
@@ -63,16 +89,20 @@ int SerialSchedule::baudRate() const
 
 int SerialSchedule::openPort(QString name)
 {
+    // A port whose exchange could not be stopped stays as it is, under its own name: it is never
+    // reopened under a transfer, and the caller is told that nothing changed.
+    if (closePort() == PortNotClosed) {
+        logLine(QStringLiteral("Ошибка: невозможно открыть порт %1").arg(name));
+        return PortNotClosed;
+    }
     m_portName = name;
-    // A port whose exchange could not be stopped stays as it is: it is never reopened under a transfer.
-    if (closePort() != PortNotClosed) {
-        growBuffer(m_requestBuffer, m_requestCapacity, InitialBufferSize);
-        growBuffer(m_replyBuffer, m_replyCapacity, InitialBufferSize);
-        if (m_port->open(name)) {
-            logLine(QStringLiteral("Открыт порт %1").arg(name));
-            setStatus(PortOk);
-            return PortOk;
-        }
+    m_lineLossReported.store(false, std::memory_order_release);
+    growBuffer(m_requestBuffer, m_requestCapacity, InitialBufferSize);
+    growBuffer(m_replyBuffer, m_replyCapacity, InitialBufferSize);
+    if (m_port->open(name)) {
+        logLine(QStringLiteral("Открыт порт %1").arg(name));
+        setStatus(PortOk);
+        return PortOk;
     }
     logLine(QStringLiteral("Ошибка: невозможно открыть порт %1").arg(name));
     m_portName.clear();
@@ -107,7 +137,8 @@ int SerialSchedule::closePort()
 void SerialSchedule::stopExchange()
 {
     m_stopLock.acquire();
-    wait(ClaimLimitMs);
+    if (wait(ClaimLimitMs))
+        acquireHandOver(&m_exchangeState);
     m_stopLock.release();
 }
 
@@ -118,6 +149,7 @@ void SerialSchedule::endExchangeThread()
         m_port->abortInput();
         m_port->abortOutput();
         wait();
+        acquireHandOver(&m_exchangeState);
     }
 }
 
@@ -227,7 +259,7 @@ int SerialSchedule::sendRequest(
         setStatus(PortWriteTimeout);
         return PortWriteTimeout;
     }
-    m_handOvers.load(std::memory_order_acquire);
+    acquireHandOver(&m_exchangeState);
     growBuffer(m_requestBuffer, m_requestCapacity, requestLength);
     std::memcpy(m_requestBuffer, request, requestLength);
     m_requestLength = requestLength;
@@ -268,15 +300,13 @@ void SerialSchedule::failUnstartedExchange()
 SerialSchedule::ExchangeState SerialSchedule::exchangeState() const
 {
     const int state = m_exchangeState.available();
-    m_handOvers.load(std::memory_order_acquire);
+    acquireHandOver(&m_exchangeState);
     return ExchangeState(state);
 }
 
 void SerialSchedule::handOver(int permits)
 {
-    // The semaphore orders the buffers between the two threads; this counter says the same in a form
-    // that ThreadSanitizer can see (QSemaphore's futex lives in an uninstrumented Qt).
-    m_handOvers.fetch_add(1, std::memory_order_release);
+    publishHandOver(&m_exchangeState);
     m_exchangeState.release(permits);
 }
 
@@ -287,10 +317,12 @@ void SerialSchedule::run()
         setStatus(PortNotOpened);
         releaseChannel();
         m_threadActive.store(false, std::memory_order_release);
+        publishHandOver(&m_exchangeState);
         return;
     }
     setStatus(PortOk);
     exchangeLoop();
+    publishHandOver(&m_exchangeState);
 }
 
 void SerialSchedule::exchangeLoop()
@@ -307,10 +339,11 @@ void SerialSchedule::exchangeLoop()
                 handOver(1);
             continue;
         case WriteReady:
-            if (isSlave())
+            if (isSlave()) {
                 releaseChannel();
-            else
+            } else {
                 writeRequest();
+            }
             continue;
         case AwaitReply: readReplies(); continue;
         case Delivering: continue;
@@ -349,6 +382,8 @@ void SerialSchedule::writeRequest()
     logLine(QStringLiteral("Ошибка: послано %1 байт (корректно %2 байт)").arg(written).arg(m_requestLength));
     setStatus(PortWriteFailed);
     handleReplies(m_requestBuffer, m_requestLength, nullptr, 0, 0, m_expectedReplies);
+    // Looked at while the channel is still this thread's: once it is free, the port may be reopened.
+    reportDroppedLine();
     releaseChannel();
 }
 
@@ -361,6 +396,7 @@ void SerialSchedule::readReplies()
         handleReplies(m_requestBuffer, m_requestLength, m_replyBuffer, m_replyLength, frames, m_expectedReplies);
     else
         handleReplies(m_requestBuffer, m_requestLength, nullptr, 0, 0, m_expectedReplies);
+    reportDroppedLine();
     handOver(1);
 }
 
@@ -374,19 +410,24 @@ quint32 SerialSchedule::readFrames()
     QElapsedTimer waited;
     waited.start();
     const qint64 allowedMs = qint64(m_replyLength) + m_port->readTimeout();
+    const bool limited = m_port->readTimeout() > 0;
+    bool dropped = false;
     quint32 filled = 0;
     quint32 frames = 0;
     while (frames < m_expectedReplies && m_replyLength > 0) {
         const quint16 ask = quint16(qMin<quint32>(m_replyLength, total - filled));
-        const int got = m_port->read(m_replyBuffer + filled, ask);
+        const qint64 leftMs = allowedMs - waited.elapsed();
+        if (dropped && limited && leftMs <= 0)
+            break;
+        const int got = dropped && limited ? m_port->readWithin(m_replyBuffer + filled, ask, int(leftMs))
+                                           : m_port->read(m_replyBuffer + filled, ask);
         if (got <= 0)
             break;
         filled += quint32(got);
         const quint32 complete = filled / m_replyLength;
         if (complete > frames && dropStaleFrame(frames * m_replyLength)) {
             filled -= m_replyLength;
-            if (m_port->readTimeout() > 0 && waited.elapsed() >= allowedMs)
-                break;
+            dropped = true;
             continue;
         }
         frames = complete;
@@ -404,4 +445,12 @@ bool SerialSchedule::dropStaleFrame(quint32 frameStart)
                     << QByteArray(reinterpret_cast<const char *>(frame), m_replyLength).toHex(' ');
     std::memset(frame, 0, m_replyLength);
     return true;
+}
+
+void SerialSchedule::reportDroppedLine()
+{
+    // Only this thread reads and writes the port, and the main thread renames or reopens it only once
+    // this thread has ended: both are read here without a lock.
+    if (m_port->lineDropped() && !m_lineLossReported.exchange(true, std::memory_order_acq_rel))
+        emit lineLost(m_portName);
 }

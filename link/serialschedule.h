@@ -39,7 +39,8 @@ public:
     explicit SerialSchedule(const QString &name = QString(), QObject *parent = nullptr);
     ~SerialSchedule() override;
 
-    /// Closes any open port and opens @p name. Returns 1, or -11 (the port name is then empty).
+    /// Closes any open port and opens @p name. Returns 1, -11 (the port name is then empty), or -12 when
+    /// the exchange on the open port could not be stopped: that port then stays open under its name.
     int openPort(QString name);
     /// Waits for a running exchange to end and closes the port. Returns 1, -3 (nothing open) or -12.
     int closePort();
@@ -76,6 +77,10 @@ signals:
     /// One log line: "dd.MM.yyyy (hh:mm:ss:zzz) " + message + "\n". Emitted from the thread that
     /// produced it.
     void hasSysMes(QString line);
+    /// The line of the open port @p name has dropped (the far end hung up, the adapter went away): every
+    /// exchange fails at once until the port is opened again. Emitted once per opening, from the exchange
+    /// thread.
+    void lineLost(const QString &name);
 
 protected:
     /// Called on the exchange thread once per exchange. @p reply holds @p framesReceived complete frames
@@ -116,6 +121,7 @@ private:
     void readReplies();
     quint32 readFrames();
     bool dropStaleFrame(quint32 frameStart);
+    void reportDroppedLine();
     void ensureExchangeThread();
     void failUnstartedExchange();
     int applySetting(bool (SerialPort::*setter)(int), int value, int errorStatus, const QString &successLine,
@@ -138,5 +144,6 @@ private:
     // Set by the exchange thread while it will still look at the channel; a sender that finds it clear
     // starts a new thread.
     std::atomic<bool> m_threadActive {false};
-    mutable std::atomic<quint32> m_handOvers {0};
+    // A dropped line is reported once per opening, not once per failed exchange.
+    std::atomic<bool> m_lineLossReported {false};
 };

@@ -50,6 +50,7 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     openCOMPort(rs232SettingsDialog->getCurrentCOMPort());
 
     connectDialogs();
+    connectLine();
     // The stored doser number reaches checkD415Connection() through d415IdChanged.
     d415SettingsDialog->restoreDoserNumber();
     connectPanel();
@@ -141,6 +142,14 @@ void D415_Fendrix::connectDialogs()
     connect(d415SettingsDialog, &d415Settings::d415IdChanged, this, &D415_Fendrix::checkD415Connection);
     connect(d415SettingsDialog, &d415Settings::startTestModeClicked, this, &D415_Fendrix::startTestMode);
     connect(d415SettingsDialog, &d415Settings::stopTestModeClicked, this, &D415_Fendrix::stopTestMode);
+}
+
+void D415_Fendrix::connectLine()
+{
+    // The loss is found on the exchange thread and handled here, on the GUI thread that owns the port.
+    connect(link, &SerialSchedule::lineLost, this, &D415_Fendrix::lineLostActions, Qt::QueuedConnection);
+    connect(&lineKeeper, &LineKeeper::reopenDue, this, &D415_Fendrix::reopenLine);
+    connect(&lineKeeper, &LineKeeper::searchDue, this, &D415_Fendrix::refreshPortList);
 }
 
 void D415_Fendrix::connectPanel()

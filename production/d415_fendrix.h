@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linekeeper.h"
 #include "product.h"
 #include "sqlitequery.h"
 #include "stat.h"
@@ -160,6 +161,7 @@ private:
     void connectDialogs();
     void connectPanel();
     void connectDoser(int position);
+    void connectLine();
     void openDatabase();
     void runQuery(const QString &statement);
 
@@ -173,6 +175,12 @@ private:
     void refreshContainerTitle(int position);
     void centreOnWindow(QWidget *dialog) const;
     QString formatWeight(int position, double weight) const;
+
+    // The serial line: opened as chosen, taken back after a loss, looked for while there is none.
+    bool openLine(const QString &name);
+    void lineLostActions(const QString &name);
+    void reopenLine(const QString &name);
+    void refreshPortList();
     void pause(int ms);
     static int nextInList(const QList<int> &list, int &cursor, const std::function<bool(int)> &eligible);
 
@@ -231,6 +239,7 @@ private:
     QTimer pollTimer; // 190 ms: weight, dose count and shift weight of the online doser
     QTimer probeTimer; // 500 ms: one weight request to a lost doser
     QTimer doseCycleTimer; // 160 ms: the lifetime counters while a batch runs
+    LineKeeper lineKeeper; // 1 s: the lost line tried again, or the port list looked at while there is none
 
     QList<int> onDeviceArray;
     QList<int> offDeviceArray;

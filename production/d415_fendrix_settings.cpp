@@ -9,6 +9,7 @@
 #include "d415link.h"
 #include "d415settings.h"
 #include "rs232settings.h"
+#include "serialport.h"
 
 #include <QGroupBox>
 
@@ -73,6 +74,8 @@ void D415_Fendrix::showD415Settings()
 
 void D415_Fendrix::showRs232Settings()
 {
+    // A port plugged in since the last look can be chosen.
+    refreshPortList();
     centreOnWindow(rs232SettingsDialog);
     rs232SettingsDialog->show();
 }
@@ -96,14 +99,54 @@ void D415_Fendrix::openCOMPort(const QString &name)
     if (name.isEmpty()) {
         for (int position = 0; position < DoserCount; ++position)
             showState(position, NoConnection);
+        lineKeeper.opened(name, false);
         return;
     }
-    link->openPort(name);
+    const bool open = openLine(name);
+    if (!open)
+        showState(0, NoConnection);
+    lineKeeper.opened(name, open);
+}
+
+bool D415_Fendrix::openLine(const QString &name)
+{
+    const bool opened = link->openPort(name) == PortOk;
     link->setReplyTimeout(150);
     if (link->isPortOpen())
         setCOMPortRate(rs232SettingsDialog->getCurrentCOMPortRate());
-    else
-        showState(0, NoConnection);
+    return opened;
+}
+
+void D415_Fendrix::lineLostActions(const QString &name)
+{
+    // A report from before the port was chosen anew concerns a line that has been let go already.
+    if (name != link->portName() || !link->isPortOpen())
+        return;
+    link->closePort();
+    lineKeeper.lost(name);
+}
+
+void D415_Fendrix::reopenLine(const QString &name)
+{
+    const bool open = openLine(name);
+    lineKeeper.opened(name, open);
+    // The doser is lost: the probe brings it back and runs the connection test, as after any loss.
+    if (open)
+        checkDeviceActivity();
+}
+
+void D415_Fendrix::refreshPortList()
+{
+    const bool hadPort = !rs232SettingsDialog->getCurrentCOMPort().isEmpty();
+    rs232SettingsDialog->refreshComPorts(availablePorts());
+    // The first port to appear is opened as the first listed port is at start-up.
+    const QString current = rs232SettingsDialog->getCurrentCOMPort();
+    if (hadPort || current.isEmpty())
+        return;
+    openCOMPort(current);
+    // Requests sent while there was no port reached nobody and left the doser counted as online.
+    if (link->isPortOpen())
+        deviceConnectionTest(0);
 }
 
 void D415_Fendrix::setCOMPortRate(const QString &text)

@@ -23,6 +23,7 @@ cd "$work"
 
 sim_pid=""
 station_pid=""
+station_options=()
 stop_simulator() {
     if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
         kill -TERM "$sim_pid" 2>/dev/null || true
@@ -57,9 +58,11 @@ if [ "${NO_SIMULATOR:-0}" != 1 ]; then
         exit 1
     fi
     echo "Doser simulator on $work/ports/d415 (doser 30); its conversation: $work/simulator.log"
+    # The demonstration talks to the simulator only, never to the machine's own serial devices.
+    station_options=(--ports-only)
 fi
 
-"$build/app/d415-workstation" "$@" &
+"$build/app/d415-workstation" "${station_options[@]}" "$@" &
 station_pid=$!
 status=0
 wait "$station_pid" || status=$?

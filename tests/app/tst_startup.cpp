@@ -23,7 +23,7 @@ private:
 void tst_Startup::init()
 {
     m_dir = new TestWorkDir;
-    QDir().mkdir(QStringLiteral("ports")); // an empty port folder: the station never reaches for real ports
+    QDir().mkdir(QStringLiteral("ports")); // an empty port folder, the only place the station looks
 }
 
 void tst_Startup::cleanup()
@@ -42,7 +42,8 @@ QByteArray tst_Startup::runUntilClosed(const QByteArray &ready)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(WORKSTATION_PROGRAM), {});
+    // Only ports/ (left empty): the station never reaches for the machine's own serial devices.
+    program.start(QStringLiteral(WORKSTATION_PROGRAM), {QStringLiteral("--ports-only")});
     if (!program.waitForStarted(10000))
         return QByteArray("could not start");
     QByteArray log;

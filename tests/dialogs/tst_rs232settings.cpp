@@ -25,6 +25,8 @@ private slots:
     void choosingSpeedAnnouncesIt_data();
     void choosingSpeedAnnouncesIt();
     void choosingPortAnnouncesIt();
+    void refreshKeepsCurrentPort_data();
+    void refreshKeepsCurrentPort();
     void closeButtonHidesDialog();
     void destructionIsLogged();
 
@@ -141,11 +143,55 @@ void tst_rs232Settings::choosingPortAnnouncesIt()
     QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
 
     QVERIFY(chooseComboEntry(portList(), 1));
+    // The current port chosen again is announced again: the operator's way to have it opened anew.
     QVERIFY(chooseComboEntry(portList(), 1));
 
-    QCOMPARE(ports.count(), 1);
+    QCOMPARE(ports.count(), 2);
     QCOMPARE(ports.at(0).at(0).toString(), QStringLiteral("ports/line2"));
+    QCOMPARE(ports.at(1).at(0).toString(), QStringLiteral("ports/line2"));
     QCOMPARE(m_dialog->getCurrentCOMPort(), QStringLiteral("ports/line2"));
+}
+
+void tst_rs232Settings::refreshKeepsCurrentPort_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("found");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QString>("current");
+
+    QTest::addRow("current port open here, so not found")
+        << QStringList {"line1", "line2"} << QStringList {"line0", "line2"} << QStringList {"line1", "line0", "line2"}
+        << "line1";
+    QTest::addRow("current port found") << QStringList {"line1"} << QStringList {"line1", "line3"}
+                                        << QStringList {"line1", "line3"} << "line1";
+    QTest::addRow("first port found for an empty list")
+        << QStringList {} << QStringList {"line3", "line4"} << QStringList {"line3", "line4"} << "line3";
+    QTest::addRow("still nothing") << QStringList {} << QStringList {} << QStringList {} << "";
+}
+
+void tst_rs232Settings::refreshKeepsCurrentPort()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, found);
+    QFETCH(QStringList, listed);
+    QFETCH(QString, current);
+    m_dialog->addComPorts(before);
+    QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
+
+    m_dialog->refreshComPorts(found);
+
+    QStringList shown;
+    for (int row = 0; row < portList()->count(); ++row)
+        shown << portList()->itemText(row);
+    QCOMPARE(shown, listed);
+    QCOMPARE(m_dialog->getCurrentCOMPort(), current);
+    // The main window decides what a refresh opens; the dialog announces nothing.
+    QCOMPARE(ports.count(), 0);
+    if (!current.isEmpty()) {
+        showDialog();
+        QVERIFY(chooseComboEntry(portList(), int(listed.indexOf(current))));
+        QCOMPARE(ports.count(), 1);
+    }
 }
 
 void tst_rs232Settings::closeButtonHidesDialog()

@@ -5,9 +5,12 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -33,6 +36,47 @@ int readInto(SerialPort &port, QByteArray &bytes, int count)
 int writeAll(SerialPort &port, const QByteArray &bytes)
 {
     return port.write(reinterpret_cast<const quint8 *>(bytes.constData()), quint16(bytes.size()));
+}
+
+// The process id of a process that has ended and been reaped.
+pid_t deadProcessId()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+// A station in a child process that opens @p name and is then killed without closing it, as a crash
+// would end it. Returns its process id, or 0 when it could not open the port.
+pid_t killedStation(const QString &name)
+{
+    int ready[2] = {-1, -1};
+    if (pipe(ready) != 0)
+        return 0;
+    const pid_t child = fork();
+    if (child == 0) {
+        SerialPort port;
+        const char opened = port.open(name) ? '1' : '0';
+        if (::write(ready[1], &opened, 1) != 1)
+            _exit(1);
+        for (;;)
+            pause();
+    }
+    ::close(ready[1]);
+    pollfd answer {ready[0], POLLIN, 0};
+    char opened = '0';
+    const bool answered = poll(&answer, 1, 10000) == 1 && ::read(ready[0], &opened, 1) == 1;
+    ::close(ready[0]);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return answered && opened == '1' ? child : 0;
+}
+
+QByteArray lockContent(pid_t pid)
+{
+    return QByteArray::number(pid).rightJustified(10, ' ') + '\n';
 }
 
 } // namespace
@@ -63,6 +107,8 @@ private slots:
     void heldPortIsNotListed();
     void portHeldExclusivelyElsewhereIsRefused();
     void lineDropAndReopen();
+    void lockFileOwnership_data();
+    void lockFileOwnership();
 
 private:
     std::unique_ptr<TestWorkDir> m_workDir;
@@ -78,6 +124,7 @@ void tst_SerialPort::initTestCase()
 void tst_SerialPort::init()
 {
     m_workDir = std::make_unique<TestWorkDir>();
+    SerialPort::setLockDirectory(m_workDir->path());
     m_doser = std::make_unique<PtyDoser>();
     QVERIFY(m_doser->isValid());
     QVERIFY(m_doser->linkAs(QStringLiteral("line1")));
@@ -429,6 +476,69 @@ void tst_SerialPort::lineDropAndReopen()
     QTRY_COMPARE(back.receivedCount(), 1);
     back.send(QByteArray("hi"));
     QCOMPARE(readInto(port, got, 2), 2);
+}
+
+void tst_SerialPort::lockFileOwnership_data()
+{
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<bool>("opens");
+
+    QTest::addRow("no lock") << QStringLiteral("none") << true;
+    QTest::addRow("lock of a running process") << QStringLiteral("running") << false;
+    QTest::addRow("stale lock of an ended process") << QStringLiteral("ended") << true;
+    // The station's exclusive mark outlives it while the far end keeps the terminal open.
+    QTest::addRow("station killed with its line open") << QStringLiteral("killed") << true;
+    QTest::addRow("lock folder not writable") << QStringLiteral("no folder") << true;
+}
+
+void tst_SerialPort::lockFileOwnership()
+{
+    QFETCH(QString, holder);
+    QFETCH(bool, opens);
+
+    // Named for the device itself, as other serial programs name it, not for the ports/ link.
+    const QString lockPath = m_workDir->filePath(
+        QStringLiteral("LCK..") + m_doser->slavePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_')));
+    const auto writeLock = [&](pid_t pid) {
+        QFile lock(lockPath);
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(lockContent(pid));
+    };
+    if (holder == QLatin1String("running"))
+        writeLock(getppid());
+    else if (holder == QLatin1String("ended"))
+        writeLock(deadProcessId());
+    else if (holder == QLatin1String("killed")) {
+        QVERIFY(killedStation(QStringLiteral("line1")) != 0);
+        int marked = 0;
+        QCOMPARE(ioctl(m_doser->slaveFd(), TIOCGEXCL, &marked), 0);
+        QCOMPARE(marked, 1);
+    } else if (holder == QLatin1String("no folder"))
+        SerialPort::setLockDirectory(m_workDir->filePath(QStringLiteral("missing")));
+    QFile lock(lockPath);
+    const QByteArray before = lock.open(QIODevice::ReadOnly) ? lock.readAll() : QByteArray();
+    lock.close();
+
+    // The port list agrees with open().
+    QCOMPARE(availablePorts(), opens ? QStringList {QStringLiteral("line1")} : QStringList());
+    SerialPort port;
+    QCOMPARE(port.open(QStringLiteral("line1")), opens);
+    if (!opens) {
+        // The holder's lock and line are left as they were.
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll(), before);
+        return;
+    }
+    QCOMPARE(QFile::exists(lockPath), holder != QLatin1String("no folder"));
+    if (QFile::exists(lockPath)) {
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll(), lockContent(getpid()));
+        lock.close();
+    }
+    QCOMPARE(writeAll(port, frameTo(30, 0)), 12);
+    QTRY_COMPARE(m_doser->receivedCount(), 1);
+    QVERIFY(port.close());
+    QVERIFY(!QFile::exists(lockPath));
 }
 
 QTEST_GUILESS_MAIN(tst_SerialPort)
