@@ -146,12 +146,8 @@ int main(int argc, char *argv[])
     PaintWatch watch(&window);
     watch.settle();
 
-    const bool junkKnown = sim.command(QStringLiteral("clear"))
-        && sim.command(QStringLiteral("junk 0")); // older simulators know no junk
-    QStringList faults = {QStringLiteral("badcrc"), QStringLiteral("partial"), QStringLiteral("slow 1 400"),
-        QStringLiteral("silence 1"), QStringLiteral("wrongaddress")};
-    if (junkKnown)
-        faults << QStringLiteral("junk");
+    const QStringList faults = {QStringLiteral("badcrc"), QStringLiteral("partial"), QStringLiteral("slow 1 400"),
+        QStringLiteral("silence 1"), QStringLiteral("wrongaddress"), QStringLiteral("junk")};
     QHash<QString, int> played;
     std::vector<double> returns;
     std::vector<double> cpuPerMinute;
@@ -184,7 +180,7 @@ int main(int argc, char *argv[])
             sim.command(fault);
             ++played[fault.section(QLatin1Char(' '), 0, 0)];
         }
-        sim.clearRequests();
+        sim.clearLog();
         if (clock.elapsed() - minuteMark >= 60'000) {
             const double now = cpuSeconds();
             cpuPerMinute.push_back((now - cpuMark) * 60'000.0 / double(clock.elapsed() - minuteMark));

@@ -140,27 +140,29 @@ void tst_FaultyLine::failedReplyLeavesThePanel()
 
 void tst_FaultyLine::failedCounterReplyKeepsTheBatch()
 {
+    // Doses of at most 10 kg, so that a 30 kg batch reads the lifetime counter a dozen times.
     QVERIFY(m_station->startSimulator({QStringLiteral("--fill-time"), QStringLiteral("300")}));
+    QVERIFY(m_station->simulator(QStringLiteral("set max-dose 10")));
     StationHarness::addProduct(QStringLiteral("Мука"));
     m_station->startStation();
     QTRY_COMPARE_WITH_TIMEOUT(m_station->label("weightlabel_7")->text(), QStringLiteral("кг"), 5000);
     QVERIFY(m_station->chooseProduct(QStringLiteral("Мука")));
     QVERIFY(m_station->typeInto("productWeightD415_11", QStringLiteral("30")));
-    // Lifetime-counter replies of the batch's first doses go wrong once each, in every way a reply can.
-    for (const char *aim : {"at 2 24/20 badcrc", "at 4 24/20 partial", "at 6 24/20 junk", "at 8 24/20 silence"})
+    // Counter replies go wrong once each, in every way a reply can; the one asked again between them
+    // is answered.
+    for (const char *aim : {"at 1 24/20 badcrc", "at 3 24/20 partial", "at 5 24/20 junk", "at 7 24/20 silence"})
         QVERIFY(m_station->simulator(QString::fromLatin1(aim)));
+    ModalAnswerer done(QStringLiteral("Ok"), 40000);
     {
         ModalAnswerer start(QStringLiteral("Да"));
         QTest::mouseClick(m_station->button("startButton"), Qt::LeftButton);
         QVERIFY(start.answered());
     }
-    QTRY_VERIFY_WITH_TIMEOUT(m_station->sim()->aimedLines().size() >= 4, 20000);
-    // Running still, nothing counted from a failed reply: the batch ends at its target.
-    QVERIFY(m_station->button("stopButton")->isEnabled());
-    QVERIFY(!m_station->button("continueButton")->isEnabled());
-    ModalAnswerer done(QStringLiteral("Ok"), 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 30000);
+    // Running until its end, never stopped, nothing counted from a failed reply.
+    QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 40000);
     QCOMPARE(done.boxText(), QStringLiteral("Задание выполнено"));
+    QCOMPARE(m_station->sim()->aimedLines().size(), 4);
+    QVERIFY(!m_station->log().text().contains("Has append Off Device Array"));
 }
 
 QTEST_MAIN(tst_FaultyLine)
