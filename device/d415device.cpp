@@ -74,8 +74,10 @@ void D415Device::connectToLink()
     qRegisterMetaType<D415DataPacket>("D415DataPacket");
     const bool requests
         = connect(this, SIGNAL(requestSignal(D415DataPacket)), m_link, SLOT(sendCommandPacket(D415DataPacket)));
+    // Queued even when the link reports from this thread (an exchange that could not start): the reply
+    // is handled after the request that caused it has returned.
     const bool replies = connect(m_link, SIGNAL(replyPacketReceived(D415DataPacket, quint32, quint32)), this,
-        SLOT(replyPacketReceived(D415DataPacket, quint32, quint32)));
+        SLOT(replyPacketReceived(D415DataPacket, quint32, quint32)), Qt::QueuedConnection);
     m_connectedToLink = requests && replies;
     if (!m_connectedToLink)
         qCWarning(lcDevice) << "doser object not connected to the link" << m_link << "requests" << requests << "replies"
@@ -122,14 +124,60 @@ void D415Device::replyPacketReceived(D415DataPacket packet, quint32 index, quint
     qCDebug(lcDevice) << "reply from doser" << deviceID << "index" << index << "command" << packet.command
                       << "parameter" << packet.parameter << "state" << packet.stateFlags << "error" << packet.errorCode
                       << "link result" << packet.linkResult;
-    if (index == 0) {
-        handleStateFlags(packet);
+    const quint16 key = requestKey(packet);
+    // A failed reply (none came, or it failed a check) says nothing about the doser: no state word, no
+    // fault, no value; only the request's own fields come back in it.
+    if (index == 0 || packet.linkResult != D415DataPacket::ResultOk) {
+        // A doser already lost is probed, not asked twice: its probes keep their 500 ms rhythm.
+        if (!isDeviceNeedToBeChecked() && !m_askedAgain.contains(key) && asksAgainSafely(packet.command)) {
+            askAgain(packet);
+            return;
+        }
+        m_askedAgain.removeAll(key);
         emit hasConnectionErrorSignal(deviceID);
         return;
     }
+    m_askedAgain.removeAll(key);
     emit hasCurrentStateSignal(deviceID, D415States::stateWord(packet.stateFlags));
     handleStateFlags(packet);
     emitValue(packet);
+}
+
+quint16 D415Device::requestKey(const D415DataPacket &packet)
+{
+    return quint16((packet.command << 8) | packet.parameter);
+}
+
+bool D415Device::asksAgainSafely(quint8 command)
+{
+    // A fill or a discharge may have been carried out although its reply was lost: sent again it
+    // would fill or discharge a second time. Everything else reads, or sets what it sets again.
+    switch (command) {
+    case CmdFillDose:
+    case CmdFillSetDose:
+    case CmdContinueFill:
+    case CmdDischarge:
+    case CmdFullCycle: return false;
+    default: return true;
+    }
+}
+
+void D415Device::askAgain(const D415DataPacket &failed)
+{
+    // One lost frame on a noisy line is not a lost doser: the request goes out once more before the
+    // miss counts. The failure packet carries the request as it was sent.
+    m_askedAgain.append(requestKey(failed));
+    D415DataPacket request;
+    request.reset();
+    request.destinationAddress = quint8(deviceID);
+    request.command = failed.command;
+    request.parameter = failed.parameter;
+    for (int i = 0; i < 3; ++i)
+        request.mantissa[i] = failed.mantissa[i];
+    request.decimals = failed.decimals;
+    qCDebug(lcDevice) << "asking doser" << deviceID << "again: command" << request.command << "parameter"
+                      << request.parameter;
+    emit requestSignal(request);
 }
 
 void D415Device::handleStateFlags(const D415DataPacket &packet)

@@ -3,6 +3,7 @@
 #include "d415datapacket.h"
 #include "device.h"
 
+#include <QList>
 #include <QString>
 
 /// The workstation's model of one D415 doser controller. Each command slot builds one request packet
@@ -11,7 +12,9 @@
 /// one whose number matches the sender emits the doser's state word, acts on its state bits and error
 /// number, and emits the reply's value as text in the hasGet... signal chosen by command and parameter.
 ///
-/// The device keeps no record of what it asked: a reply is read by the command and parameter it carries.
+/// A reply is read by the command and parameter it carries. A failed reply (none came, or it failed a
+/// check) is never a value or a state: a request that is safe to repeat is sent once more, and only a
+/// second miss is reported, as a connection error.
 class D415Device : public Device
 {
     Q_OBJECT
@@ -37,7 +40,7 @@ signals:
     void workStoppedMustDownloadSignal(int deviceID);
     /// The doser has stopped with a loaded hopper: the next job is a discharge.
     void workStoppedMustUploadSignal(int deviceID);
-    /// A request got no reply.
+    /// A request got no valid reply (for a request safe to repeat: twice in a row).
     void hasConnectionErrorSignal(int deviceID);
     /// The doser reports an error the operator must read.
     void hasErrorSignal(int deviceID, QString message);
@@ -119,9 +122,14 @@ private:
     void emitCounterValue(const D415DataPacket &packet);
     void emitServiceValue(const D415DataPacket &packet);
     void prepareRequest(quint8 command, quint8 parameter);
+    static quint16 requestKey(const D415DataPacket &packet);
+    static bool asksAgainSafely(quint8 command);
+    void askAgain(const D415DataPacket &failed);
 
     QString m_productName;
     D415DataPacket m_request;
     QObject *m_link = nullptr;
     bool m_connectedToLink = false;
+    // Requests (command and parameter) sent once more after a failed reply, whose next miss counts.
+    QList<quint16> m_askedAgain;
 };

@@ -133,11 +133,12 @@ void D415DataPacket::setValue(double x, quint8 newDecimals)
 {
     for (int i = 0; i < newDecimals; ++i)
         x *= 10.0;
-    // The whole scaled value must fit in 24 bits: looking at its low 32 bits only would code 2^32 + 5
-    // as 5. Out-of-range doubles and NaN are refused before the cast, which would be undefined.
+    // The whole scaled value must fit the signed 24-bit mantissa the doser and value() read: 0x800000
+    // and above would come back negative (838860.8 as -838860.8), and looking at the low 32 bits only
+    // would code 2^32 + 5 as 5. Out-of-range doubles and NaN are refused before the cast.
     const bool representable = x > -9.2e18 && x < 9.2e18;
     const qint64 n = representable ? qint64(x + 0.5) : qint64(-1);
-    if (n < 0 || n > 0xFFFFFF) {
+    if (n < 0 || n > MaxMantissa) {
         valueFits = 0;
         std::fputs("INT\n", stderr);
         return;

@@ -11,6 +11,8 @@ public:
     enum LinkResult : quint8 { ResultOk = 0, ResultBadData = 1, ResultNoReply = 2 };
 
     static constexpr int FrameSize = 12;
+    /// The largest scaled value a request can carry: the mantissa is read back as signed 24 bits.
+    static constexpr qint64 MaxMantissa = 0x7FFFFF;
 
     D415DataPacket() = default;
     D415DataPacket(const D415DataPacket &other) { copyBytes(other); }
@@ -55,6 +57,7 @@ public:
     double value() const;
 
     /// Codes x with the given decimals into bytes 6 to 9; sets valueFits (0 leaves the bytes unchanged).
+    /// Values whose scaled form exceeds MaxMantissa do not fit.
     void setValue(double x, quint8 decimals);
 
     /// Bytes 6 to 9 read as one unsigned 32-bit little-endian integer (raw counters).

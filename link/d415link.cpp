@@ -29,6 +29,16 @@ qint8 D415Link::sendCommandPacket(D415DataPacket dataPacket)
     return 1;
 }
 
+bool D415Link::answersRequest(const quint8 *request, quint16 requestLength, const quint8 *frame, quint16 frameLength)
+{
+    D415DataPacket asked;
+    D415DataPacket answer;
+    if (asked.fromWire(request, requestLength) < 0 || answer.fromWire(frame, frameLength) < 0)
+        return true;
+    return (answer.sourceAddress & 0x7F) == (asked.destinationAddress & 0x7F) && answer.command == asked.command
+        && answer.parameter == asked.parameter;
+}
+
 void D415Link::handleReplies(const quint8 *request, quint16 requestLength, const quint8 *reply, quint16 replyLength,
     quint32 framesReceived, quint32 framesExpected)
 {

@@ -27,6 +27,11 @@ signals:
     void replyPacketReceived(D415DataPacket packet, quint32 index, quint32 expected);
 
 protected:
+    /// A valid frame answers the request only when it comes from the doser asked and echoes the
+    /// request's command and parameter; anything else is a reply to an earlier request that came late.
+    /// A frame that fails validation is taken, and delivered as a failure.
+    bool answersRequest(
+        const quint8 *request, quint16 requestLength, const quint8 *frame, quint16 frameLength) override;
     void handleReplies(const quint8 *request, quint16 requestLength, const quint8 *reply, quint16 replyLength,
         quint32 framesReceived, quint32 framesExpected) override;
 };

@@ -4,6 +4,7 @@
 #include "serialport.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QtDebug>
 
 #include <atomic>
@@ -279,6 +280,21 @@ void SerialSchedule::ensureExchangeThread()
     // let finish, since start() does nothing while it still counts as running.
     wait();
     start(QThread::NormalPriority);
+    // QThread::start() reports a thread that could not be created (pthread_create failed) only as
+    // neither running nor finished. The request then gets its failure packet and the channel comes
+    // free, instead of waiting for a thread that never comes.
+    if (!isRunning() && !isFinished())
+        failUnstartedExchange();
+}
+
+void SerialSchedule::failUnstartedExchange()
+{
+    std::fputs("Exchange thread could not be started\n", stderr);
+    m_threadActive.store(false, std::memory_order_release);
+    setStatus(PortWriteFailed);
+    if (exchangeState() == WriteReady)
+        handleReplies(m_requestBuffer, m_requestLength, nullptr, 0, 0, m_expectedReplies);
+    releaseChannel();
 }
 
 SerialSchedule::ExchangeState SerialSchedule::exchangeState() const
@@ -327,13 +343,9 @@ void SerialSchedule::exchangeLoop()
                 releaseChannel();
             } else {
                 writeRequest();
-                reportDroppedLine();
             }
             continue;
-        case AwaitReply:
-            readReplies();
-            reportDroppedLine();
-            continue;
+        case AwaitReply: readReplies(); continue;
         case Delivering: continue;
         }
     }
@@ -370,32 +382,69 @@ void SerialSchedule::writeRequest()
     logLine(QStringLiteral("Ошибка: послано %1 байт (корректно %2 байт)").arg(written).arg(m_requestLength));
     setStatus(PortWriteFailed);
     handleReplies(m_requestBuffer, m_requestLength, nullptr, 0, 0, m_expectedReplies);
+    // Looked at while the channel is still this thread's: once it is free, the port may be reopened.
+    reportDroppedLine();
     releaseChannel();
 }
 
 void SerialSchedule::readReplies()
 {
     std::memset(m_replyBuffer, 0, m_replyCapacity);
-    // Each read asks for one frame, but never beyond the frames expected: after a reply cut by the
-    // byte gap the fill position is inside a frame.
-    const quint32 total = quint32(m_replyLength) * m_expectedReplies;
-    quint32 filled = 0;
-    quint32 frames = 0;
-    while (frames < m_expectedReplies && m_replyLength > 0) {
-        const quint16 ask = quint16(qMin<quint32>(m_replyLength, total - filled));
-        const int got = m_port->read(m_replyBuffer + filled, ask);
-        if (got <= 0)
-            break;
-        filled += quint32(got);
-        frames = filled / m_replyLength;
-    }
-    qCDebug(lcLink) << "received" << QByteArray(reinterpret_cast<const char *>(m_replyBuffer), int(filled)).toHex(' ');
+    const quint32 frames = readFrames();
     handOver(1);
     if (frames > 0)
         handleReplies(m_requestBuffer, m_requestLength, m_replyBuffer, m_replyLength, frames, m_expectedReplies);
     else
         handleReplies(m_requestBuffer, m_requestLength, nullptr, 0, 0, m_expectedReplies);
+    reportDroppedLine();
     handOver(1);
+}
+
+quint32 SerialSchedule::readFrames()
+{
+    // Each read asks for one frame, but never beyond the frames expected: after a reply cut by the
+    // byte gap the fill position is inside a frame.
+    const quint32 total = quint32(m_replyLength) * m_expectedReplies;
+    // A frame that answers an earlier request is dropped, and the wait for this one goes on only as
+    // long as its own time-out allows: a late reply never buys the doser more time.
+    QElapsedTimer waited;
+    waited.start();
+    const qint64 allowedMs = qint64(m_replyLength) + m_port->readTimeout();
+    const bool limited = m_port->readTimeout() > 0;
+    bool dropped = false;
+    quint32 filled = 0;
+    quint32 frames = 0;
+    while (frames < m_expectedReplies && m_replyLength > 0) {
+        const quint16 ask = quint16(qMin<quint32>(m_replyLength, total - filled));
+        const qint64 leftMs = allowedMs - waited.elapsed();
+        if (dropped && limited && leftMs <= 0)
+            break;
+        const int got = dropped && limited ? m_port->readWithin(m_replyBuffer + filled, ask, int(leftMs))
+                                           : m_port->read(m_replyBuffer + filled, ask);
+        if (got <= 0)
+            break;
+        filled += quint32(got);
+        const quint32 complete = filled / m_replyLength;
+        if (complete > frames && dropStaleFrame(frames * m_replyLength)) {
+            filled -= m_replyLength;
+            dropped = true;
+            continue;
+        }
+        frames = complete;
+    }
+    qCDebug(lcLink) << "received" << QByteArray(reinterpret_cast<const char *>(m_replyBuffer), int(filled)).toHex(' ');
+    return frames;
+}
+
+bool SerialSchedule::dropStaleFrame(quint32 frameStart)
+{
+    quint8 *frame = m_replyBuffer + frameStart;
+    if (answersRequest(m_requestBuffer, m_requestLength, frame, m_replyLength))
+        return false;
+    qCDebug(lcLink) << "dropped a reply to another request"
+                    << QByteArray(reinterpret_cast<const char *>(frame), m_replyLength).toHex(' ');
+    std::memset(frame, 0, m_replyLength);
+    return true;
 }
 
 void SerialSchedule::reportDroppedLine()

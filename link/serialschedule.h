@@ -89,6 +89,18 @@ protected:
         quint32 framesReceived, quint32 framesExpected)
         = 0;
 
+    /// Called on the exchange thread for each complete frame read: false when the frame answers
+    /// another request (a reply that came after its own time-out), which is then dropped and the
+    /// wait for this request's reply goes on within its time-out. Every frame is taken by default.
+    virtual bool answersRequest(const quint8 *request, quint16 requestLength, const quint8 *frame, quint16 frameLength)
+    {
+        Q_UNUSED(request)
+        Q_UNUSED(requestLength)
+        Q_UNUSED(frame)
+        Q_UNUSED(frameLength)
+        return true;
+    }
+
     void run() override;
 
     /// Emits hasSysMes() with the time stamp and the line feed.
@@ -107,8 +119,11 @@ private:
     void releaseChannel();
     void writeRequest();
     void readReplies();
+    quint32 readFrames();
+    bool dropStaleFrame(quint32 frameStart);
     void reportDroppedLine();
     void ensureExchangeThread();
+    void failUnstartedExchange();
     int applySetting(bool (SerialPort::*setter)(int), int value, int errorStatus, const QString &successLine,
         const QString &errorLine);
     void freeBuffers();

@@ -93,8 +93,8 @@ private slots:
     void stateFlags();
     void wireReplies_data();
     void wireReplies();
-    void missingReplyIsConnectionError();
-    void invalidReplyIsFaultWithRequestValue();
+    void failedReplyIsNeverData_data();
+    void failedReplyIsNeverData();
     void destructorTraces();
 };
 
@@ -515,41 +515,60 @@ void tst_D415Device::wireReplies()
     QCOMPARE(recorder.entries(), expected);
 }
 
-void tst_D415Device::missingReplyIsConnectionError()
+void tst_D415Device::failedReplyIsNeverData_data()
 {
+    QTest::addColumn<QByteArray>("operation");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<int>("linkResult");
+    QTest::addColumn<bool>("askedAgain");
+    const int noReply = D415DataPacket::ResultNoReply;
+    const int badData = D415DataPacket::ResultBadData;
+    QTest::addRow("dose count, no reply") << QByteArray("requestDoseCount") << QString() << noReply << true;
+    QTest::addRow("dose count, bad frame") << QByteArray("requestDoseCount") << QString() << badData << true;
+    QTest::addRow("net weight, bad frame") << QByteArray("requestWeightNETTO") << QString() << badData << true;
+    QTest::addRow("dose weight, bad frame") << QByteArray("setDoseWeight") << "12.5" << badData << true;
+    // A discharge or a fill may have been carried out: never sent twice.
+    QTest::addRow("discharge, bad frame") << QByteArray("uploadDose") << QString() << badData << false;
+    QTest::addRow("fill, no reply") << QByteArray("downloadDose") << "20.0" << noReply << false;
+}
+
+void tst_D415Device::failedReplyIsNeverData()
+{
+    QFETCH(QByteArray, operation);
+    QFETCH(QString, argument);
+    QFETCH(int, linkResult);
+    QFETCH(bool, askedAgain);
     D415Device asked(nullptr);
     asked.setDeviceID(5);
     D415Device other(nullptr);
     other.setDeviceID(6);
     QSignalSpy sent(&asked, &D415Device::requestSignal);
-    asked.requestDoseCount();
+    if (argument.isEmpty())
+        QVERIFY(QMetaObject::invokeMethod(&asked, operation.constData()));
+    else
+        QVERIFY(QMetaObject::invokeMethod(&asked, operation.constData(), Q_ARG(QString, argument), Q_ARG(quint8, 1)));
     QCOMPARE(sent.count(), 1);
+    const QByteArray request = wireOf(sent.first().first().value<D415DataPacket>());
 
-    // What the link makes of a request that got no reply.
-    D415DataPacket failure = decoded(wireOf(sent.first().first().value<D415DataPacket>()));
-    failure.markFailed(D415DataPacket::ResultNoReply);
+    // What the link makes of a request whose reply did not come or failed a check.
+    D415DataPacket failure = decoded(request);
+    failure.markFailed(quint8(linkResult));
+    const quint32 index = linkResult == D415DataPacket::ResultNoReply ? 0 : 1;
     SignalRecorder askedSignals(&asked);
+    askedSignals.ignore(QStringLiteral("requestSignal"));
     SignalRecorder otherSignals(&other);
-    asked.replyPacketReceived(failure, 0, 1);
-    other.replyPacketReceived(failure, 0, 1);
-    QCOMPARE(askedSignals.entries(), (QStringList {"needToStopTheWork 5", "hasConnectionErrorSignal 5"}));
+    asked.replyPacketReceived(failure, index, 1);
+    other.replyPacketReceived(failure, index, 1);
     QCOMPARE(otherSignals.entries(), QStringList {});
-}
-
-void tst_D415Device::invalidReplyIsFaultWithRequestValue()
-{
-    D415Device device(nullptr);
-    device.setDeviceID(1);
-    QSignalSpy sent(&device, &D415Device::requestSignal);
-    device.setDoseWeight(QStringLiteral("12.5"), 1);
-    QCOMPARE(sent.count(), 1);
-
-    D415DataPacket failure = decoded(wireOf(sent.first().first().value<D415DataPacket>()));
-    failure.markFailed(D415DataPacket::ResultBadData);
-    SignalRecorder recorder(&device);
-    device.replyPacketReceived(failure, 1, 1);
-    QCOMPARE(recorder.entries(),
-        (QStringList {"hasCurrentStateSignal 1 АВАРИЯ", "needToStopTheWork 1", "hasSetDoseWeightSignal 1 12.5"}));
+    if (askedAgain) {
+        // The same frame once more, and nothing reported yet: no state word, no fault, no value.
+        QCOMPARE(sent.count(), 2);
+        QCOMPARE(wireOf(sent.at(1).first().value<D415DataPacket>()).toHex(' '), request.toHex(' '));
+        QCOMPARE(askedSignals.entries(), QStringList {});
+        asked.replyPacketReceived(failure, index, 1);
+    }
+    QCOMPARE(sent.count(), askedAgain ? 2 : 1);
+    QCOMPARE(askedSignals.entries(), QStringList {"hasConnectionErrorSignal 5"});
 }
 
 void tst_D415Device::destructorTraces()

@@ -141,5 +141,21 @@ void PtyDoser::answer(const QByteArray &request, int number)
         send(reply);
         break;
     case Answer::Silence: break;
+    case Answer::LateReplyFirst:
+    case Answer::LateReplyOnly: {
+        // What a doser's late reply to an earlier request looks like: another command echoed.
+        D415DataPacket earlier;
+        earlier.fromWire(reinterpret_cast<const quint8 *>(request.constData()), int(request.size()));
+        earlier.command = quint8((earlier.command + 1) & 0x7F);
+        quint8 wire[D415DataPacket::FrameSize];
+        earlier.toWire(wire);
+        send(replyTo(
+            QByteArray(reinterpret_cast<const char *>(wire), D415DataPacket::FrameSize), m_stateFlags, number + 100));
+        if (m_answer.load() == Answer::LateReplyFirst) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_splitGapMs.load()));
+            send(reply);
+        }
+        break;
+    }
     }
 }

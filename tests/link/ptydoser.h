@@ -20,6 +20,8 @@ public:
         HalfReply, ///< six bytes and nothing more
         BadCheckByte, ///< a whole reply whose check byte is wrong
         Silence, ///< no answer
+        LateReplyFirst, ///< a reply to another command, a pause of splitGapMs, then the reply
+        LateReplyOnly, ///< a reply to another command and nothing more
     };
 
     PtyDoser();

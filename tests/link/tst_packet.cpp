@@ -197,8 +197,11 @@ void tst_Packet::setValue_data()
     QTest::addColumn<int>("decimals");
     QTest::addColumn<bool>("fits");
     QTest::addColumn<QByteArray>("bytes6to9");
-    QTest::addRow("16777215 fits") << 16777215.0 << 0 << true << QByteArray::fromHex("FFFFFF00");
-    QTest::addRow("16777216 does not") << 16777216.0 << 0 << false << QByteArray::fromHex("11223344");
+    // The mantissa is read back as signed 24 bits: anything above 8388607 would come back negative.
+    QTest::addRow("8388607 fits") << 8388607.0 << 0 << true << QByteArray::fromHex("FFFF7F00");
+    QTest::addRow("8388608 does not") << 8388608.0 << 0 << false << QByteArray::fromHex("11223344");
+    QTest::addRow("838860.8 with 1 decimal does not") << 838860.8 << 1 << false << QByteArray::fromHex("11223344");
+    QTest::addRow("16777215 does not") << 16777215.0 << 0 << false << QByteArray::fromHex("11223344");
     QTest::addRow("-2 does not") << -2.0 << 0 << false << QByteArray::fromHex("11223344");
     QTest::addRow("-1 fits as 0") << -1.0 << 0 << true << QByteArray::fromHex("00000000");
     QTest::addRow("-0.3 fits as 0") << -0.3 << 0 << true << QByteArray::fromHex("00000000");

@@ -82,7 +82,11 @@ void tst_DoserPanel::silentDoserIsProbedAndComesBack()
                                  "Has append Off Device Array Index = 0\nHas removed On Device Array Index = 0\n"),
         2000);
 
-    // Lost: one weight request every 500 ms and nothing else.
+    // Lost: one weight request every 500 ms and nothing else, once the requests that were on their way
+    // when the doser fell silent have had their one second try.
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->requests().size() >= 2
+            && m_station->requests().mid(m_station->requests().size() - 2) == QStringList(2, QStringLiteral("0/0")),
+        3000);
     const qsizetype before = m_station->requests().size();
     QElapsedTimer clock;
     clock.start();
