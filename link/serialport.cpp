@@ -99,7 +99,8 @@ public:
     bool lineErrorPending();
     bool readyForTransfer(std::atomic<bool> &abortPending, int abortFd);
     bool abort(std::atomic<bool> &abortPending, int abortFd);
-    int read(quint8 *buffer, quint16 count);
+    /// A total limit of @p totalMs in place of the configured one, unless it is -1.
+    int read(quint8 *buffer, quint16 count, int totalMs);
     int write(const quint8 *buffer, quint16 count);
     bool isOpen() const { return m_open.load(std::memory_order_acquire); }
 
@@ -439,19 +440,23 @@ bool SerialPort::Private::readyForTransfer(std::atomic<bool> &abortPending, int 
 
 int SerialPort::read(quint8 *buffer, quint16 count)
 {
-    return m_d->read(buffer, count);
+    return m_d->read(buffer, count, -1);
 }
 
-int SerialPort::Private::read(quint8 *buffer, quint16 count)
+int SerialPort::readWithin(quint8 *buffer, quint16 count, int totalMs)
+{
+    return m_d->read(buffer, count, qMax(0, totalMs));
+}
+
+int SerialPort::Private::read(quint8 *buffer, quint16 count, int totalMs)
 {
     if (!readyForTransfer(m_readAbortPending, m_readAbortFd))
         return -1;
     if (count == 0)
         return 0;
-    const bool totalLimited = m_readMultiplier != 0 || m_readTimeout != 0;
-    const qint64 totalDeadline = totalLimited
-        ? MonotonicClock::nowNs() + (qint64(m_readMultiplier) * count + m_readTimeout) * NsPerMs
-        : NoDeadline;
+    const bool totalLimited = totalMs >= 0 || m_readMultiplier != 0 || m_readTimeout != 0;
+    const qint64 allowedMs = totalMs >= 0 ? qint64(totalMs) : qint64(m_readMultiplier) * count + m_readTimeout;
+    const qint64 totalDeadline = totalLimited ? MonotonicClock::nowNs() + allowedMs * NsPerMs : NoDeadline;
     qint64 gapDeadline = NoDeadline;
     int got = 0;
     while (got < count) {

@@ -63,6 +63,9 @@ public:
     /// the read time-out is 0). Returns the bytes read (0 on silence) or -1 on a line error, an
     /// aborted read, a dropped line or a closed port.
     int read(quint8 *buffer, quint16 count);
+    /// As read(), but within @p totalMs in all, whatever the read time-out: what is left of a reply's
+    /// time after a frame that answered another request.
+    int readWithin(quint8 *buffer, quint16 count, int totalMs);
     /// Writes @p count bytes within 1 ms per byte plus writeTimeout(); returns the bytes written or -1
     /// on a line error, a dropped line or a closed port. Returns once the bytes have left the wire
     /// where RTS is switched around the write.

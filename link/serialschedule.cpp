@@ -343,13 +343,9 @@ void SerialSchedule::exchangeLoop()
                 releaseChannel();
             } else {
                 writeRequest();
-                reportDroppedLine();
             }
             continue;
-        case AwaitReply:
-            readReplies();
-            reportDroppedLine();
-            continue;
+        case AwaitReply: readReplies(); continue;
         case Delivering: continue;
         }
     }
@@ -386,6 +382,8 @@ void SerialSchedule::writeRequest()
     logLine(QStringLiteral("Ошибка: послано %1 байт (корректно %2 байт)").arg(written).arg(m_requestLength));
     setStatus(PortWriteFailed);
     handleReplies(m_requestBuffer, m_requestLength, nullptr, 0, 0, m_expectedReplies);
+    // Looked at while the channel is still this thread's: once it is free, the port may be reopened.
+    reportDroppedLine();
     releaseChannel();
 }
 
@@ -398,6 +396,7 @@ void SerialSchedule::readReplies()
         handleReplies(m_requestBuffer, m_requestLength, m_replyBuffer, m_replyLength, frames, m_expectedReplies);
     else
         handleReplies(m_requestBuffer, m_requestLength, nullptr, 0, 0, m_expectedReplies);
+    reportDroppedLine();
     handOver(1);
 }
 
@@ -411,19 +410,24 @@ quint32 SerialSchedule::readFrames()
     QElapsedTimer waited;
     waited.start();
     const qint64 allowedMs = qint64(m_replyLength) + m_port->readTimeout();
+    const bool limited = m_port->readTimeout() > 0;
+    bool dropped = false;
     quint32 filled = 0;
     quint32 frames = 0;
     while (frames < m_expectedReplies && m_replyLength > 0) {
         const quint16 ask = quint16(qMin<quint32>(m_replyLength, total - filled));
-        const int got = m_port->read(m_replyBuffer + filled, ask);
+        const qint64 leftMs = allowedMs - waited.elapsed();
+        if (dropped && limited && leftMs <= 0)
+            break;
+        const int got = dropped && limited ? m_port->readWithin(m_replyBuffer + filled, ask, int(leftMs))
+                                           : m_port->read(m_replyBuffer + filled, ask);
         if (got <= 0)
             break;
         filled += quint32(got);
         const quint32 complete = filled / m_replyLength;
         if (complete > frames && dropStaleFrame(frames * m_replyLength)) {
             filled -= m_replyLength;
-            if (m_port->readTimeout() > 0 && waited.elapsed() >= allowedMs)
-                break;
+            dropped = true;
             continue;
         }
         frames = complete;

@@ -124,6 +124,12 @@ public:
     /// Waits until at least @p count requests have arrived since start or clearRequests().
     bool waitForRequests(int count, int timeoutMs = 5000);
     void clearRequests() { m_requests.clear(); }
+    /// Forgets the log lines and requests kept so far (a long benchmark keeps its memory flat).
+    void clearLog()
+    {
+        m_lines.clear();
+        m_requests.clear();
+    }
 
     /// Every line the simulator has written to standard error so far.
     QStringList logLines() const { return m_lines; }
