@@ -179,6 +179,9 @@ void D415_Fendrix::connectionErrorActions(int number)
         ++doser.lostCount;
     showState(position, NoConnection);
     d415SettingsDialog->clearFields();
+    // What the connection test told may have changed by the time the doser answers again.
+    doser.scaleKnown = false;
+    doser.npvKnown = false;
     if (d415[position]->isDeviceNeedToBeChecked())
         return;
     d415[position]->setDeviceNeedToBeChecked(true);
@@ -242,8 +245,10 @@ void D415_Fendrix::hasGetScale(int number, const QString &value)
 void D415_Fendrix::hasGetScale(int number, quint8 value)
 {
     const int position = positionOf(number);
-    if (position >= 0)
-        doserState[position].decimals = value;
+    if (position < 0)
+        return;
+    doserState[position].decimals = value;
+    doserState[position].scaleKnown = true;
 }
 
 void D415_Fendrix::hasGetNPD(int number, const QString &value)
@@ -253,6 +258,7 @@ void D415_Fendrix::hasGetNPD(int number, const QString &value)
         return;
     d415SettingsDialog->setWeightNPV(value);
     doserState[position].npv = value.toDouble();
+    doserState[position].npvKnown = true;
 }
 
 void D415_Fendrix::hasGetWeightScale(int number, const QString &value)

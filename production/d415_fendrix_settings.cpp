@@ -32,6 +32,9 @@ void D415_Fendrix::checkD415Connection(int number)
 {
     d415SettingsDialog->clearFields();
     d415[0]->setDeviceID(number);
+    // Another doser: its number format and maximum dose are to be learnt anew.
+    doserState[0].scaleKnown = false;
+    doserState[0].npvKnown = false;
     refreshContainerTitle(0);
     deviceConnectionTest(0);
 }

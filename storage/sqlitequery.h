@@ -37,6 +37,10 @@ public:
     QString cell(int row, int column) const;
     int returnCode() const { return m_returnCode; }
     bool opened() const { return m_opened; }
+    /// Rows the last statement inserted, changed or deleted.
+    int changes() const { return m_changes; }
+    /// SQLite's text for the last statement's outcome.
+    QString errorText() const { return m_errorText; }
 
     /// A text as an SQL string literal ('...' with inner quotes doubled), so that a product called
     /// «Мука "Экстра"» or «productName» can neither break nor extend a statement and compares as text.
@@ -46,6 +50,8 @@ private:
     sqlite3 *m_db = nullptr;
     int m_returnCode = 0;
     bool m_opened = false;
+    int m_changes = 0;
+    QString m_errorText;
     int m_columns = 0;
     int m_rows = 0;
     QList<QByteArray> m_names;
