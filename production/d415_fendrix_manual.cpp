@@ -35,7 +35,7 @@ void D415_Fendrix::stopWorkButton()
 {
     const int position = 0;
     stopWork(position);
-    // Stop-work alone leaves a doser in fault there: the button's "сброс ошибки" resets it too, and the panel
+    // Stop-work alone leaves a doser in its fault: the button's "сброс ошибки" resets it too, and the panel
     // leaves "АВАРИЯ" with the doser's next state report.
     if (isOnline(position) && doserState[position].inFault)
         d415[position]->resetErrorFlag();
