@@ -28,6 +28,8 @@ public slots:
     void refreshComPorts(const QList<QString> &ports);
     QString getCurrentCOMPort() const;
     QString getCurrentCOMPortRate() const;
+    /// Keeps the port and the speed from being changed (an open batch is dosed over this line).
+    void lockLineChoice(bool locked);
 
 private:
     void announcePortChange(const QString &portName);

@@ -172,6 +172,7 @@ void D415_Fendrix::connectPanel()
     connect(ui->uploadDoseButton, &QPushButton::clicked, this, &D415_Fendrix::uploadDoseButton);
     connect(ui->stopWorkButton, &QPushButton::clicked, this, &D415_Fendrix::stopWorkButton);
     connect(ui->doCycleButton, &QPushButton::clicked, this, &D415_Fendrix::doCycleButton);
+    connect(ui->exitButton, &QPushButton::clicked, this, &D415_Fendrix::exitButton);
 }
 
 void D415_Fendrix::connectDoser(int position)
@@ -210,6 +211,16 @@ void D415_Fendrix::runQuery(const QString &statement)
     m_query.runQuery(statement);
     if (m_query.returnCode() != 0)
         ++failedStatements;
+}
+
+// Only the operator's "Выход" asks: a close by the window manager or by the service manager (SIGTERM) is an
+// orderly stop that nobody is there to confirm. Either way an open batch stays open in data.db.
+void D415_Fendrix::exitButton()
+{
+    if (isBatchOpen()
+        && !ask(QStringLiteral("Задание не завершено. Оно будет предложено снова при следующем запуске.\nВыйти?")))
+        return;
+    close();
 }
 
 void D415_Fendrix::closeEvent(QCloseEvent *event)

@@ -66,6 +66,7 @@ public:
         bool npvKnown = false;
         // The doser's counter and hopper account that the recorded figures stand at.
         DoseLedger::Witness witness;
+        bool inFault = false; // the last state the doser reported was its fault ("АВАРИЯ")
     };
     static constexpr int DoserCount = 1;
 
@@ -155,6 +156,7 @@ public slots:
     void stopWork(int position);
     void doFullCycle(int position);
     void stopAllWork();
+    void exitButton();
     void hasGetDoseCount(int number, const QString &value);
     void hasGetTotalWeight(int number, const QString &value);
     void hasGetTotalCommonDoseCount(int number, const QString &value);
@@ -183,6 +185,7 @@ private:
     void refreshContainerTitle(int position);
     void centreOnWindow(QWidget *dialog) const;
     QString formatWeight(int position, double weight) const;
+    static bool isEmptyEntry(const QString &text);
 
     // The serial line: opened as chosen, taken back after a loss, looked for while there is none.
     bool openLine(const QString &name);
@@ -221,6 +224,10 @@ private:
     // Workflow helpers.
     void enterDosing(bool continuing);
     void lockSettings(bool locked);
+    // The lock of an open batch, running or stopped: decided from the window's state alone, so that
+    // every transition of the workflow can apply it again.
+    bool isBatchOpen() const;
+    void applyBatchLock();
     void connectStopOnFault(int position);
     void disconnectStopOnFault(int position);
     double nextDoseWeight(int position, double remaining);

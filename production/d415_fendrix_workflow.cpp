@@ -524,12 +524,11 @@ void D415_Fendrix::enableControlElementsWhenButchIsDone()
     lockSettings(false);
 }
 
-// While a batch runs, neither the manual mode, the serial settings, the doser's switch nor its product
-// may change.
+// While a batch runs, neither the doser's switch nor its product may change; what an open batch locks,
+// running or stopped, follows from the window's state.
 void D415_Fendrix::lockSettings(bool locked)
 {
-    ui->groupBox_2->setEnabled(!locked);
-    ui->rs232SettingsButton->setEnabled(!locked);
     disableD415Containers(locked);
     d415SettingsDialog->disableProductType(locked);
+    applyBatchLock();
 }

@@ -147,10 +147,10 @@ void tst_Workflow::batchRunsToTheEnd()
     QVERIFY(m_station->startSimulator({"--decimals", "2", "--max-dose", "50", "--plus", "0.5"}));
     ModalAnswerer done(QStringLiteral("Ok"), 30000);
     QVERIFY(startBatch(QStringLiteral("100")));
-    // Running: only the automatic group's stop is open to the operator.
+    // Running: only the automatic group's stop is open to the operator, and no manual fill.
     QVERIFY(!m_station->button("startButton")->isEnabled());
     QVERIFY(m_station->button("stopButton")->isEnabled());
-    QVERIFY(!m_station->window()->findChild<QGroupBox *>(QStringLiteral("groupBox_2"))->isEnabled());
+    QVERIFY(!m_station->button("downloadDoseButton")->isEnabled());
     QVERIFY(!m_station->window()->findChild<QGroupBox *>(QStringLiteral("containerD415_11"))->isEnabled());
 
     QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 20000);
