@@ -2,15 +2,14 @@
 // weight (the simulator's totals) held against what data.db records for it.
 //
 //     bench_witness [kills, 100 by default] [reply faults, 200 by default]
+#include "benchstation.h"
 #include "d415_fendrix.h"
-#include "serialport.h"
 #include "simulatorprocess.h"
 #include "sqlitequery.h"
 #include "testworkdir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
@@ -20,6 +19,8 @@
 #include <cstdio>
 #include <memory>
 #include <random>
+
+using namespace BenchStation;
 
 namespace {
 
@@ -47,18 +48,6 @@ void pump(int ms)
     clock.start();
     while (clock.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-bool waitUntil(const std::function<bool()> &condition, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 QString firstCell(const QString &statement)
@@ -117,16 +106,12 @@ int main(int argc, char *argv[])
     const int faultsWanted = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 200;
 
     TestWorkDir dir;
-    QDir().mkdir(QStringLiteral("ports"));
-    SerialPort::setSystemPortsListed(false);
     SimulatorProcess sim;
-    if (!sim.start({"--fill-time", "0", "--discharge-time", "0", "--decimals", "1", "--max-dose", "10", "--plus", "0.5",
-            "--noise", "0.3"})) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.lastError()));
+    if (!startSimulator(sim,
+            {"--fill-time", "0", "--discharge-time", "0", "--decimals", "1", "--max-dose", "10", "--plus", "0.5",
+                "--noise", "0.3"}))
         return 1;
-    }
-    std::fflush(stderr);
-    [[maybe_unused]] FILE *log = std::freopen("station.log", "w", stderr);
+    quietStationLog();
 
     std::mt19937 random(16);
     const QStringList replyKinds {"fill", "discharge", "lifetime-weight", "netweight", "reset"};
@@ -136,16 +121,8 @@ int main(int argc, char *argv[])
 
     BoxAnswerer boxes;
     auto window = std::make_unique<D415_Fendrix>();
-    window->show();
-    window->restoreLastSession();
-    auto ready = [&] {
-        auto *unit = window->findChild<QLabel *>(QStringLiteral("weightlabel_7"));
-        return unit && unit->text() == QStringLiteral("кг");
-    };
-    if (!waitUntil(ready, 5000)) {
-        std::printf("the station did not reach the doser\n");
+    if (!showUntilConnected(*window))
         return 1;
-    }
 
     Figures figures;
     QElapsedTimer total;
