@@ -211,6 +211,8 @@ private:
     bool continueTask(int position);
     bool finishTask(int position);
     bool finishButch();
+    bool finishButchTasks();
+    void closeForeignButch();
     bool writeWitness(int position);
     bool statementDone(bool mustChangeRows);
     bool recordBatchStep(const std::function<bool()> &statements);

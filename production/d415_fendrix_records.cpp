@@ -138,6 +138,14 @@ bool D415_Fendrix::finishButch()
     return statementDone(true);
 }
 
+// Every task of the batch gets the end, also tasks finished earlier and tasks of other dosers.
+bool D415_Fendrix::finishButchTasks()
+{
+    runQuery(QStringLiteral("UPDATE task SET endTime = \"%1\", endDate = \"%2\" WHERE idButch = %3")
+                 .arg(currentTime(), currentDate(), QString::number(idButch)));
+    return statementDone(false);
+}
+
 bool D415_Fendrix::writeWitness(int position)
 {
     const DoseLedger::Witness &witness = doserState[position].witness;
@@ -202,8 +210,7 @@ void D415_Fendrix::newButch()
     if (m_query.rows() > 0) {
         std::fputs("\nNeed to finish tasks in butch", stderr);
         finishButch();
-        runQuery(QStringLiteral("UPDATE task SET endTime = \"%1\", endDate = \"%2\" WHERE idButch = %3")
-                     .arg(currentTime(), currentDate(), id));
+        finishButchTasks();
         return;
     }
     std::fputs("\nDeleteing empty butch", stderr);
@@ -291,6 +298,36 @@ void D415_Fendrix::restoreLastSession()
     // must not leave the doser switched off: the station would never talk to it again.
     if (!d415[0]->isDeviceActive())
         setDeviceActive0(true);
+    if (partsLeft == 0) {
+        closeForeignButch();
+        return;
+    }
     batchRunning = true;
     stopButtonActions();
+}
+
+// An open batch with no task of this doser (its number was changed since, or the station stopped between
+// the batch row and the task row) has nothing this station could continue: offered as stopped, a continue
+// would run with nothing sent and the polling off. It is closed with its records kept, as a finished batch
+// is, and the station goes back to idle and polls.
+void D415_Fendrix::closeForeignButch()
+{
+    const int number = d415[0]->getDeviceID();
+    const bool closed = recordBatchStep([this] { return finishButch() && finishButchTasks(); });
+    for (int position = 0; position < DoserCount; ++position)
+        abandonDoserTask(position);
+    if (closed)
+        idButch = 0;
+    enableControlElementsWhenButchIsDone();
+    if (!pollTimer.isActive())
+        pollTimer.start(190);
+    if (!closed) {
+        // Left open, the batch is closed by the next start, as any open batch is.
+        std::fprintf(stderr, "\nThe unfinished butch has no task of device %d and can not be closed\n", number);
+        inform(QStringLiteral("Незавершённое задание не относится к дозатору %1. Закрыть его не удалось: %2.")
+                   .arg(QString::number(number), m_recordFailure));
+        return;
+    }
+    std::fprintf(stderr, "\nThe unfinished butch has no task of device %d, it is closed\n", number);
+    inform(QStringLiteral("Незавершённое задание не относится к дозатору %1 и закрыто.").arg(number));
 }

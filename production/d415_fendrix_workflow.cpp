@@ -399,7 +399,12 @@ void D415_Fendrix::hasGetDoseUploadSignal(int number, const QString &weight)
         return;
     const double w = weight.toDouble();
     doser.lastDischargeWeight = w;
-    if (doser.firstDischargeMarker) {
+    // The marker is the preparation's, while the batch doses. In a stopped batch every dose-count reply of
+    // the polling arms it, yet a discharge there (the stop's own, the operator's "Разгрузить ГПУ") empties
+    // product of the batch: it is counted in full, and with the doser's witness moved by it the settlement
+    // at continue does not count it again.
+    const bool dosing = batchRunning || continueMode;
+    if (doser.firstDischargeMarker && dosing) {
         // The preparatory discharge: less than a quarter of the tolerance is an empty hopper's noise.
         doser.firstDischargeMarker = false;
         const bool counted = w >= doser.doseFaultPlus * 0.25;
@@ -425,7 +430,8 @@ void D415_Fendrix::hasGetDoseUploadSignal(int number, const QString &weight)
             return;
         }
     }
-    doser.downloadPending = true;
+    if (dosing)
+        doser.downloadPending = true;
 }
 
 double D415_Fendrix::scaledCounter(int position, const QString &raw) const

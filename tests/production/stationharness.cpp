@@ -203,6 +203,25 @@ void StationHarness::addProduct(const QString &name)
                        .arg(SqliteQuery::literal(name)));
 }
 
+QString StationHarness::recordedCell(const QString &statement)
+{
+    SqliteQuery query;
+    query.open(QStringLiteral("data.db"));
+    query.runQuery(statement);
+    return query.cell(0, 0);
+}
+
+QString StationHarness::continueToTheEnd()
+{
+    if (!QTest::qWaitFor([&] { return button("continueButton")->isEnabled(); }, 10000))
+        return QString();
+    ModalAnswerer done(QStringLiteral("Ok"), 60000);
+    QTest::mouseClick(button("continueButton"), Qt::LeftButton);
+    if (!QTest::qWaitFor([&] { return done.answered(); }, 60000))
+        return QString();
+    return done.boxText();
+}
+
 QStringList connectionTestRequests()
 {
     return {QStringLiteral("44/1"), QStringLiteral("24/20"), QStringLiteral("24/19"), QStringLiteral("44/2"),

@@ -69,6 +69,11 @@ public:
     /// Puts a product into the catalogue (before the station starts) so that the settings dialog offers it.
     static void addProduct(const QString &name);
 
+    /// The first cell of @p statement's answer from data.db: what the records hold.
+    static QString recordedCell(const QString &statement);
+    /// "Продолжить задание" once it is on offer; the notice shown at the batch's end (empty when none came).
+    QString continueToTheEnd();
+
     LogTail &log() { return *m_log; }
 
 private:

@@ -23,6 +23,8 @@ private slots:
     void cleanup();
     void restoresTaskOfServedDoser_data();
     void restoresTaskOfServedDoser();
+    void batchOfNoTaskHereIsClosed_data();
+    void batchOfNoTaskHereIsClosed();
     void decliningDeletesEmptyBatch();
     void decliningClosesCountedBatch();
     void decliningKeepsBatchThatCannotBeRead();
@@ -127,6 +129,40 @@ void tst_BatchRecords::restoresTaskOfServedDoser()
     QTRY_COMPARE_WITH_TIMEOUT(m_station->label("stateD415_11")->text(), QStringLiteral("ОСТАНОВ"), 5000);
     // Nothing was written by the restore itself.
     QCOMPARE(row(QStringLiteral("SELECT endTime FROM butch WHERE idButch = 2")), QStringList {QString()});
+}
+
+void tst_BatchRecords::batchOfNoTaskHereIsClosed_data()
+{
+    QTest::addColumn<QList<int>>("deviceIds");
+    QTest::addRow("the task of doser 7") << QList<int> {7};
+    QTest::addRow("a batch row without task") << QList<int> {};
+}
+
+/// An open batch that nothing of this station's doser belongs to cannot be continued here: it is closed with
+/// its records, the operator is told, and the station polls its doser as when idle.
+void tst_BatchRecords::batchOfNoTaskHereIsClosed()
+{
+    QFETCH(QList<int>, deviceIds);
+    openBatch(QStringLiteral("40.0"), deviceIds, QStringLiteral("Сахар"));
+    QVERIFY(m_station->startSimulator());
+
+    ModalAnswerer restore(QStringLiteral("Да"));
+    ModalAnswerer told(QStringLiteral("Ok"), 20000);
+    m_station->startStation();
+    QVERIFY(restore.answered());
+    QTRY_VERIFY_WITH_TIMEOUT(told.answered(), 10000);
+    QCOMPARE(told.boxText(), QStringLiteral("Незавершённое задание не относится к дозатору 30 и закрыто."));
+    QVERIFY(QTime::fromString(
+        row(QStringLiteral("SELECT endTime FROM butch WHERE idButch = 2")).value(0), QStringLiteral("hh:mm"))
+                .isValid());
+    QCOMPARE(row(QStringLiteral("SELECT count(*) FROM task WHERE idButch = 2 AND endDate != ''")),
+        QStringList {QString::number(deviceIds.size())});
+    QVERIFY(m_station->button("startButton")->isEnabled());
+    QVERIFY(!m_station->button("continueButton")->isEnabled());
+    QVERIFY(!m_station->button("stopButton")->isEnabled());
+    // The polling goes on: a doser that is lost now is noticed.
+    const int polls = m_station->requestCount(QStringLiteral("0/0"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->requestCount(QStringLiteral("0/0")) > polls + 3, 5000);
 }
 
 void tst_BatchRecords::decliningDeletesEmptyBatch()

@@ -116,6 +116,11 @@ void tst_DoserPanel::returningDoserOffersOpenBatchAgain()
         query.runQuery(QStringLiteral("CREATE TABLE butch (idButch INTEGER PRIMARY KEY, date TEXT, startTime TEXT, "
                                       "endTime TEXT, endDate TEXT);"));
         query.runQuery(QStringLiteral("INSERT INTO butch VALUES (NULL, '01.02.2025', '08:00', '', '');"));
+        query.runQuery(QStringLiteral("CREATE TABLE task (idButch INTEGER, deviceId INTEGER, startTime TEXT, endTime "
+                                      "TEXT, taskWeight TEXT, haveDoneWeight TEXT, mustToBeDoneWeight TEXT, "
+                                      "productName TEXT, weightScale TEXT, startDate TEXT, endDate TEXT);"));
+        query.runQuery(QStringLiteral("INSERT INTO task VALUES (1, 30, '08:00', ' ', '100.0', '', '100.0', 'Соль', "
+                                      "'кг', '01.02.2025', '');"));
     }
     ModalAnswerer first(QStringLiteral("Да"));
     m_station->startStation();

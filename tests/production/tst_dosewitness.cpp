@@ -39,8 +39,6 @@ private slots:
 
 private:
     bool startBatch();
-    QString cell(const QString &query);
-    void finishAfterStop();
     StationHarness *m_station = nullptr;
 };
 
@@ -77,23 +75,6 @@ bool tst_DoseWitness::startBatch()
     ModalAnswerer start(QStringLiteral("Да"));
     QTest::mouseClick(m_station->button("startButton"), Qt::LeftButton);
     return start.answered();
-}
-
-QString tst_DoseWitness::cell(const QString &statement)
-{
-    SqliteQuery query;
-    query.open(QStringLiteral("data.db"));
-    query.runQuery(statement);
-    return query.cell(0, 0);
-}
-
-void tst_DoseWitness::finishAfterStop()
-{
-    QTRY_VERIFY_WITH_TIMEOUT(m_station->button("continueButton")->isEnabled(), 10000);
-    ModalAnswerer done(QStringLiteral("Ok"), 60000);
-    QTest::mouseClick(m_station->button("continueButton"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 60000);
-    QCOMPARE(done.boxText(), QStringLiteral("Задание выполнено"));
 }
 
 void tst_DoseWitness::everyDoseCountedOnce_data()
@@ -175,7 +156,8 @@ void tst_DoseWitness::everyDoseCountedOnce()
     case KillAfterFill:
     case KillAfterRecord: {
         if (trouble == KillAfterRecord)
-            QTRY_VERIFY_WITH_TIMEOUT(!cell(QStringLiteral("SELECT haveDoneWeight FROM task")).isEmpty(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !StationHarness::recordedCell(QStringLiteral("SELECT haveDoneWeight FROM task")).isEmpty(), 20000);
         else
             QVERIFY(sim->waitForAimed(nth, kind, fault, 20000));
         m_station->killStation();
@@ -217,16 +199,18 @@ void tst_DoseWitness::everyDoseCountedOnce()
         break;
     }
     }
-    finishAfterStop();
+    QCOMPARE(m_station->continueToTheEnd(), QStringLiteral("Задание выполнено"));
 
     const SimulatorProcess::Totals totals = sim->totals();
     QVERIFY(totals.valid);
-    QCOMPARE(cell(QStringLiteral("SELECT haveDoneWeight FROM task")), totals.weightText);
+    QCOMPARE(StationHarness::recordedCell(QStringLiteral("SELECT haveDoneWeight FROM task")), totals.weightText);
     QVERIFY2(totals.weight <= Target.toDouble() + Plus + 1e-9, qPrintable(totals.weightText));
     QVERIFY(totals.weight >= Target.toDouble() - Plus - 1e-9);
-    QCOMPARE(cell(QStringLiteral("SELECT taskWeight FROM task")), Target);
-    QVERIFY(QTime::fromString(cell(QStringLiteral("SELECT endTime FROM butch")), QStringLiteral("hh:mm")).isValid());
-    QCOMPARE(cell(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+    QCOMPARE(StationHarness::recordedCell(QStringLiteral("SELECT taskWeight FROM task")), Target);
+    QVERIFY(QTime::fromString(
+        StationHarness::recordedCell(QStringLiteral("SELECT endTime FROM butch")), QStringLiteral("hh:mm"))
+                .isValid());
+    QCOMPARE(StationHarness::recordedCell(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
 }
 
 /// An open batch restored with no line at all: nothing is known of the doser, so nothing is continued and
@@ -256,7 +240,8 @@ void tst_DoseWitness::continueWithoutLine()
         QStringLiteral("Дозатор не прошёл проверку связи: его формат веса и НПВ не известны. Задание не запущено."));
     QVERIFY(m_station->button("continueButton")->isEnabled());
     QVERIFY(!m_station->button("stopButton")->isEnabled());
-    QCOMPARE(cell(QStringLiteral("SELECT taskWeight || '/' || haveDoneWeight || '/' || mustToBeDoneWeight FROM task")),
+    QCOMPARE(StationHarness::recordedCell(
+                 QStringLiteral("SELECT taskWeight || '/' || haveDoneWeight || '/' || mustToBeDoneWeight FROM task")),
         QStringLiteral("150.4/37.5/112.9"));
 }
 

@@ -21,6 +21,8 @@ private slots:
     void cleanup();
     void openBatchLocksSettings_data();
     void openBatchLocksSettings();
+    void manualDischargeCountedOnce_data();
+    void manualDischargeCountedOnce();
     void emptyEntryChangesNothing_data();
     void emptyEntryChangesNothing();
     void stopResetsAFault();
@@ -142,6 +144,63 @@ void tst_OperatorActions::openBatchLocksSettings()
         QVERIFY(control);
         QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
     }
+}
+
+void tst_OperatorActions::manualDischargeCountedOnce_data()
+{
+    QTest::addColumn<bool>("byFault");
+    QTest::addColumn<int>("readsIntoFill");
+    QTest::addColumn<int>("discharges");
+    // A 30 kg dose fills at 0.5 kg/s: counter reads (one each 160 ms) into the fill tell how much the
+    // hopper holds when the batch stops; a quarter of the plus tolerance is 0.5 kg.
+    QTest::addRow("a filled hopper, then continue") << true << 15 << 1;
+    QTest::addRow("two manual discharges") << true << 15 << 2;
+    QTest::addRow("less than a quarter of the tolerance") << true << 1 << 1;
+    QTest::addRow("an empty hopper after the stop's discharge") << false << 15 << 1;
+}
+
+/// What the operator discharges by hand from a stopped batch is the batch's product: what the doser
+/// dispensed and what data.db records agree to the doser's decimals, and the target stays as typed.
+void tst_OperatorActions::manualDischargeCountedOnce()
+{
+    QFETCH(bool, byFault);
+    QFETCH(int, readsIntoFill);
+    QFETCH(int, discharges);
+    StationHarness::addProduct(product);
+    QVERIFY(startOnline({"--max-dose", "50", "--plus", "2", "--fill-time", "60000"}));
+    QVERIFY(startBatch(QStringLiteral("30.0")));
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->requestCount(QStringLiteral("14/0")) == 1, 5000);
+    const int reads = m_station->requestCount(QStringLiteral("24/20"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->requestCount(QStringLiteral("24/20")) >= reads + readsIntoFill, 10000);
+    if (byFault) {
+        QVERIFY(m_station->simulator(QStringLiteral("error 8")));
+    } else {
+        ModalAnswerer stop(QStringLiteral("Да"));
+        QTest::mouseClick(m_station->button("stopButton"), Qt::LeftButton);
+        QVERIFY(stop.answered());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_station->button("continueButton")->isEnabled(), 5000);
+    if (!byFault)
+        QTRY_COMPARE_WITH_TIMEOUT(m_station->requestCount(QStringLiteral("20/0")), 2, 5000);
+    QVERIFY(m_station->simulator(QStringLiteral("set fill-time 300")));
+    for (int discharge = 0; discharge < discharges; ++discharge) {
+        // The polling's dose-count reply arms the preparatory discharge's marker in a stopped batch.
+        const int doseCounts = m_station->requestCount(QStringLiteral("24/16"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_station->requestCount(QStringLiteral("24/16")) > doseCounts, 5000);
+        const int sent = m_station->requestCount(QStringLiteral("20/0"));
+        const qsizetype mark = m_station->log().mark();
+        QTest::mouseClick(m_station->button("uploadDoseButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_station->requestCount(QStringLiteral("20/0")) == sent + 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_station->log().since(mark).contains(" in hopper "), 5000);
+    }
+    QCOMPARE(StationHarness::recordedCell(QStringLiteral("SELECT taskWeight FROM task")), QStringLiteral("30.0"));
+
+    QCOMPARE(m_station->continueToTheEnd(), QStringLiteral("Задание выполнено"));
+    const SimulatorProcess::Totals totals = m_station->sim()->totals();
+    QVERIFY(totals.valid);
+    QCOMPARE(StationHarness::recordedCell(QStringLiteral("SELECT haveDoneWeight FROM task")), totals.weightText);
+    QCOMPARE(StationHarness::recordedCell(QStringLiteral("SELECT taskWeight FROM task")), QStringLiteral("30.0"));
+    QCOMPARE(m_station->edit("productWeightD415_11")->text(), QStringLiteral("30.0"));
 }
 
 void tst_OperatorActions::emptyEntryChangesNothing_data()
