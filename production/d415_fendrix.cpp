@@ -14,8 +14,31 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <QDir>
+
 #include <algorithm>
 #include <cstdio>
+#include <sqlite3.h>
+
+namespace {
+
+// What the operator reads; SQLite's own text follows it for the service engineer.
+QString databaseFault(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("файл не открывается и не создаётся (нет прав на папку или файл, либо data.db — папка)");
+    case SQLITE_NOTADB: return QStringLiteral("файл не является базой данных");
+    case SQLITE_CORRUPT: return QStringLiteral("файл базы данных повреждён");
+    case SQLITE_READONLY: return QStringLiteral("файл доступен только для чтения");
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return QStringLiteral("нет прав на запись");
+    case SQLITE_FULL: return QStringLiteral("диск заполнен");
+    default: return QStringLiteral("ошибка базы данных");
+    }
+}
+
+} // namespace
 
 D415_Fendrix::D415_Fendrix(QWidget *parent)
     : QWidget(parent)
@@ -203,6 +226,30 @@ void D415_Fendrix::openDatabase()
     m_query.open(QStringLiteral("data.db"));
     // The schema reports a file it cannot bring up to date; the station goes on with the designed tables.
     ProductionSchema(m_query).prepare();
+    if (m_query.takesWrites())
+        return;
+    m_recordsProblem = QStringLiteral("%1 (%2)").arg(databaseFault(m_query.returnCode()), m_query.errorText());
+    std::fprintf(stderr, "data.db in %s can not be written, nothing will be recorded: %s\n",
+        qPrintable(QDir::currentPath()), qPrintable(m_query.errorText()));
+}
+
+void D415_Fendrix::warnIfRecordsUnusable()
+{
+    if (m_recordsProblem.isEmpty())
+        return;
+    inform(QStringLiteral("База данных data.db в папке %1 не принимает записи: %2.<br>Партии и задания "
+                          "записываться не будут; задание не начнётся, пока причина не устранена и программа "
+                          "не запущена снова.")
+               .arg(QDir::currentPath().toHtmlEscaped(), m_recordsProblem.toHtmlEscaped()));
+}
+
+bool D415_Fendrix::recordsUsable()
+{
+    if (m_recordsProblem.isEmpty())
+        return true;
+    inform(QStringLiteral("Задание не начато: база данных data.db не принимает записи: %1.")
+               .arg(m_recordsProblem.toHtmlEscaped()));
+    return false;
 }
 
 void D415_Fendrix::runQuery(const QString &statement)

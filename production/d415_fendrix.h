@@ -61,6 +61,10 @@ public:
     };
     static constexpr int DoserCount = 1;
 
+    /// Tells the operator, once at start-up, when data.db cannot be opened or written: nothing will be
+    /// recorded, and why. Nothing is shown while the records work.
+    void warnIfRecordsUnusable();
+
     /// Doser position of a doser number (bus address), or -1 when the window does not serve it.
     int positionOf(int number) const;
 
@@ -163,6 +167,8 @@ private:
     void connectDoser(int position);
     void connectLine();
     void openDatabase();
+    /// False, after telling the operator why, when data.db could not be opened or written at start-up.
+    bool recordsUsable();
     void runQuery(const QString &statement);
 
     // Panel helpers.
@@ -232,6 +238,8 @@ private:
     QMessageBox *infoBox = nullptr;
 
     SqliteQuery m_query;
+    // Why data.db takes no records (empty while it does): found at start-up, shown to the operator.
+    QString m_recordsProblem;
     // Statements that failed since the start; a step compares it before and after its statements.
     int failedStatements = 0;
     int failuresAtBatchStart = 0; // failedStatements when the running batch was started or continued

@@ -62,6 +62,8 @@ bool D415_Fendrix::canDoReceipt()
 
 void D415_Fendrix::startButton()
 {
+    if (!recordsUsable())
+        return;
     if (!canDoReceipt())
         return;
     for (int position = 0; position < DoserCount; ++position) {
@@ -181,7 +183,7 @@ void D415_Fendrix::prepareDoserForWork(int number)
 
 void D415_Fendrix::continueButton()
 {
-    if (canDoReceipt())
+    if (recordsUsable() && canDoReceipt())
         continueButtonActions();
 }
 

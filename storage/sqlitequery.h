@@ -19,6 +19,13 @@ public:
     /// Opens (creating if missing) the file, logging "Can open database" or "Can't open database" with
     /// SQLite's error text. A failed open leaves no connection: later statements log and yield nothing.
     bool open(const QString &fileName);
+    /// Whether the file takes a write: a table made and dropped in a transaction that is rolled back, so
+    /// the file stays as it was. False with returnCode() and errorText() saying why (no connection, a file
+    /// that is no database, a read-only file, a folder where the journal cannot be made). A lock held by
+    /// another program for longer than the busy wait is no fault of the file and counts as writable.
+    bool takesWrites();
+    /// SQLite's text for the last failed open() or takesWrites().
+    QString errorText() const { return m_errorText; }
     /// Closes the connection; safe to call twice.
     void close();
     bool isOpen() const { return m_db != nullptr; }
@@ -46,6 +53,7 @@ private:
     sqlite3 *m_db = nullptr;
     int m_returnCode = 0;
     bool m_opened = false;
+    QString m_errorText;
     int m_columns = 0;
     int m_rows = 0;
     QList<QByteArray> m_names;
