@@ -229,7 +229,7 @@ void D415_Fendrix::openDatabase()
     if (m_query.takesWrites())
         return;
     m_recordsProblem = QStringLiteral("%1 (%2)").arg(databaseFault(m_query.returnCode()), m_query.errorText());
-    std::fprintf(stderr, "data.db in %s can not be written, nothing will be recorded: %s\n",
+    std::fprintf(stderr, "\ndata.db in %s can not be written, nothing will be recorded: %s\n",
         qPrintable(QDir::currentPath()), qPrintable(m_query.errorText()));
 }
 
