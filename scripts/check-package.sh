@@ -22,7 +22,7 @@ for path in ./usr/bin/d415-workstation ./usr/bin/d415-sim \
     "./usr/share/applications/$name.desktop" \
     "./usr/share/icons/hicolor/scalable/apps/$name.svg" "./usr/share/icons/hicolor/48x48/apps/$name.png" \
     "./lib/systemd/system/$name.service" ./lib/systemd/system/d415-display.service "./etc/pam.d/$name" \
-    "./usr/share/doc/$name/README.md" "./usr/share/doc/$name/copyright" "./usr/share/doc/$name/changelog.gz"; do
+    "./usr/share/doc/$name/README.md" "./usr/share/doc/$name/simulator.md" "./usr/share/doc/$name/copyright" "./usr/share/doc/$name/changelog.gz"; do
     if ! grep -qxF "$path" <<<"$contents"; then
         echo "missing from the package: $path" >&2
         status=1
@@ -65,7 +65,7 @@ fi
 }
 
 # Errors fail; the warnings and notes that remain are shown.
-if ! lintian --fail-on error --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1; then
+if ! lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1; then
     status=1
 fi
 cat "$work/lintian.log"

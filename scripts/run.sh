@@ -26,6 +26,8 @@ cd "$work"
 # dropped) and a new FILE begins, so the two hold the latest conversation and never more than twice that.
 keep_bounded() {
     local file="$1" limit="${LOG_LIMIT:-10000000}" size=0 line
+    # Ctrl+C is for the station and the simulator; this ends when the simulator closes its side.
+    trap "" INT TERM HUP
     exec 3>"$file"
     while IFS= read -r line; do
         printf '%s\n' "$line" >&3

@@ -118,8 +118,10 @@ void tst_Startup::optionPrintsAndEnds_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("printed");
-    QTest::addRow("--help") << "--help" << "Usage: d415-workstation";
-    QTest::addRow("--version") << "--version" << "d415-workstation " DOSER_VERSION "\n";
+    QTest::addRow("--help") << "--help"
+                            << "Usage: d415-workstation";
+    QTest::addRow("--version") << "--version"
+                               << "d415-workstation " DOSER_VERSION "\n";
 }
 
 /// Printed and ended like any Linux program: no window (no display is there to open one), no data.db,

@@ -70,8 +70,9 @@ void tst_PortScanner::deviceWithoutPermissionIsListedWithItsGroup()
     if (geteuid() != 0 || !nobody || !dialout)
         QSKIP("needs root, the user nobody and the group dialout");
     TestWorkDir dir;
-    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-            | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    QVERIFY(QFile::setPermissions(dir.path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+            | QFileDevice::ExeOther));
     QVERIFY(QDir().mkdir(QStringLiteral("ports")));
     int controller = -1;
     int device = -1;

@@ -38,11 +38,15 @@ void tst_UnusableRecords::startIsRefusedWithTheReason_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("reason");
-    QTest::addRow("data.db is a folder") << "folder" << "файл не открывается и не создаётся";
-    QTest::addRow("data.db is no database") << "garbage" << "файл не является базой данных";
-    QTest::addRow("read-only data.db") << "read-only" << "файл доступен только для чтения";
+    QTest::addRow("data.db is a folder") << "folder"
+                                         << "файл не открывается и не создаётся";
+    QTest::addRow("data.db is no database") << "garbage"
+                                            << "файл не является базой данных";
+    QTest::addRow("read-only data.db") << "read-only"
+                                       << "файл доступен только для чтения";
     // Where data.db may be written but its folder not, no journal can be made beside it.
-    QTest::addRow("no journal can be made") << "journal" << "файл не открывается и не создаётся";
+    QTest::addRow("no journal can be made") << "journal"
+                                            << "файл не открывается и не создаётся";
 }
 
 void tst_UnusableRecords::startIsRefusedWithTheReason()
@@ -70,7 +74,8 @@ void tst_UnusableRecords::startIsRefusedWithTheReason()
     const qsizetype mark = m_station->log().mark();
     m_station->startStation();
     QVERIFY(warning.answered());
-    QVERIFY2(warning.boxText().contains(QStringLiteral("не принимает записи: ") + reason), qPrintable(warning.boxText()));
+    QVERIFY2(
+        warning.boxText().contains(QStringLiteral("не принимает записи: ") + reason), qPrintable(warning.boxText()));
     QVERIFY2(warning.boxText().contains(QStringLiteral("Партии и задания записываться не будут")),
         qPrintable(warning.boxText()));
     QVERIFY(m_station->log().since(mark).contains("can not be written, nothing will be recorded"));
@@ -78,8 +83,8 @@ void tst_UnusableRecords::startIsRefusedWithTheReason()
     ModalAnswerer refusal(QStringLiteral("Ok"));
     QTest::mouseClick(m_station->button("startButton"), Qt::LeftButton);
     QVERIFY(refusal.answered());
-    QVERIFY2(refusal.boxText().startsWith(QStringLiteral("Задание не начато: база данных data.db не принимает записи: ")
-                 + reason),
+    QVERIFY2(refusal.boxText().startsWith(
+                 QStringLiteral("Задание не начато: база данных data.db не принимает записи: ") + reason),
         qPrintable(refusal.boxText()));
     QVERIFY(!m_station->button("stopButton")->isEnabled());
 }
