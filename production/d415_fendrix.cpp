@@ -9,12 +9,11 @@
 #include "serialport.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-
-#include <QDir>
 
 #include <algorithm>
 #include <cstdio>
