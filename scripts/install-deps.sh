@@ -16,8 +16,9 @@ if [ "${1:-test}" != run ]; then
     packages+=(
         # The link benchmark's yardstick (a plain QSerialPort exchange); the program does not use it.
         qt6-serialport-dev
-        # The package and its check: dpkg-shlibdeps, lintian, the desktop entry's and the units' checkers.
-        dpkg-dev lintian desktop-file-utils systemd
+        # The package and its check: file and dpkg-shlibdeps (CPack finds the libraries with them), lintian,
+        # the desktop entry's and the units' checkers.
+        file dpkg-dev lintian desktop-file-utils systemd
     )
 fi
 # Images are redrawn from their SVG sources with rsvg-convert; only needed when they change.
