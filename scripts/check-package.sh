@@ -21,7 +21,7 @@ contents="$(dpkg-deb --contents "$deb" | awk '{print $6}')"
 for path in ./usr/bin/d415-workstation ./usr/bin/d415-sim \
     "./usr/share/applications/$name.desktop" \
     "./usr/share/icons/hicolor/scalable/apps/$name.svg" "./usr/share/icons/hicolor/48x48/apps/$name.png" \
-    "./lib/systemd/system/$name.service" ./lib/systemd/system/d415-display.service "./etc/pam.d/$name" \
+    "./lib/systemd/system/$name.service" "./etc/pam.d/$name" \
     ./usr/share/man/man1/d415-workstation.1.gz ./usr/share/man/man1/d415-sim.1.gz \
     "./usr/share/doc/$name/README.md" "./usr/share/doc/$name/simulator.md" "./usr/share/doc/$name/copyright" "./usr/share/doc/$name/changelog.gz"; do
     if ! grep -qxF "$path" <<<"$contents"; then
@@ -48,8 +48,9 @@ cp -a "$root/." "$vroot/"
 cp /bin/sh "$vroot/bin/sh"
 [ -e "$vroot/usr/lib/xorg/Xorg" ] || install -m 0755 /dev/null "$vroot/usr/lib/xorg/Xorg"
 verify_log="$work/verify.log"
-SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no --root="$vroot" \
-    "$vroot/lib/systemd/system/$name.service" "$vroot/lib/systemd/system/d415-display.service" >"$verify_log" 2>&1 ||
+units=()
+for unit in $(grep -E '^\./lib/systemd/system/.+\.service$' <<<"$contents"); do units+=("$vroot/${unit#./}"); done
+SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no --root="$vroot" "${units[@]}" >"$verify_log" 2>&1 ||
     echo "systemd-analyze verify failed" >>"$verify_log"
 if [ -s "$verify_log" ]; then
     cat "$verify_log" >&2
