@@ -64,7 +64,10 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
 
     rs232SettingsDialog = new rs232Settings();
     rs232SettingsDialog->hide();
-    rs232SettingsDialog->addComPorts(availablePorts());
+    // Devices this user may not open are listed (and logged) with the group to join from the start.
+    QList<RefusedPort> refusedPorts;
+    const QStringList ports = SerialPort::availablePorts(&refusedPorts);
+    rs232SettingsDialog->refreshComPorts(ports, refusedPorts);
     d415SettingsDialog = new d415Settings();
     d415SettingsDialog->hide();
 
