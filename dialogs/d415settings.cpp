@@ -143,6 +143,12 @@ void d415Settings::selectProductType(const QString &name)
     productType->setCurrentIndex(productType->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
 
+void d415Settings::lockDoserChoice(bool locked)
+{
+    d415Id->setDisabled(locked);
+    startTestMode->setDisabled(locked);
+}
+
 void d415Settings::setErrorMessage(const QString &text)
 {
     d415Info->setText(text);

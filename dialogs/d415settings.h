@@ -31,6 +31,9 @@ public:
     void setDigitScale(const QString &text);
     void setPoVersion(const QString &text);
     void selectProductType(const QString &name);
+    /// Keeps the doser number and the switch to simulation mode from being changed (an open batch is dosed
+    /// by this doser in its working mode); the way back to the working mode stays open.
+    void lockDoserChoice(bool locked);
 
 signals:
     void d415ProductChanged(int doserSlot, const QString &productName);

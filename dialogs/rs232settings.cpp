@@ -79,6 +79,12 @@ void rs232Settings::announceChosenPort()
     m_portChangeAnnounced = false;
 }
 
+void rs232Settings::lockLineChoice(bool locked)
+{
+    comPortNameComboBox->setDisabled(locked);
+    comPortRatecomboBox->setDisabled(locked);
+}
+
 QString rs232Settings::getCurrentCOMPort() const
 {
     const QVariant name = comPortNameComboBox->currentData();

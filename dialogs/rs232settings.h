@@ -32,6 +32,8 @@ public slots:
     /// The chosen port's name as it is opened, without any reason shown beside it.
     QString getCurrentCOMPort() const;
     QString getCurrentCOMPortRate() const;
+    /// Keeps the port and the speed from being changed (an open batch is dosed over this line).
+    void lockLineChoice(bool locked);
 
 private:
     void announcePortChange();

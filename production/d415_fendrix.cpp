@@ -197,6 +197,7 @@ void D415_Fendrix::connectPanel()
     connect(ui->uploadDoseButton, &QPushButton::clicked, this, &D415_Fendrix::uploadDoseButton);
     connect(ui->stopWorkButton, &QPushButton::clicked, this, &D415_Fendrix::stopWorkButton);
     connect(ui->doCycleButton, &QPushButton::clicked, this, &D415_Fendrix::doCycleButton);
+    connect(ui->exitButton, &QPushButton::clicked, this, &D415_Fendrix::exitButton);
 }
 
 void D415_Fendrix::connectDoser(int position)
@@ -225,14 +226,16 @@ void D415_Fendrix::connectDoser(int position)
 
 void D415_Fendrix::openDatabase()
 {
-    m_query.open(QStringLiteral("data.db"));
+    const bool opened = m_query.open(QStringLiteral("data.db"));
+    const QString openError = m_query.errorText();
     // The schema reports a file it cannot bring up to date; the station goes on with the designed tables.
     ProductionSchema(m_query).prepare();
     if (m_query.takesWrites())
         return;
-    m_recordsProblem = QStringLiteral("%1 (%2)").arg(databaseFault(m_query.returnCode()), m_query.errorText());
+    const QString reason = opened ? m_query.errorText() : openError;
+    m_recordsProblem = QStringLiteral("%1 (%2)").arg(databaseFault(m_query.returnCode()), reason);
     std::fprintf(stderr, "\ndata.db in %s can not be written, nothing will be recorded: %s\n",
-        qPrintable(QDir::currentPath()), qPrintable(m_query.errorText()));
+        qPrintable(QDir::currentPath()), qPrintable(reason));
 }
 
 void D415_Fendrix::warnIfRecordsUnusable()
@@ -259,6 +262,16 @@ void D415_Fendrix::runQuery(const QString &statement)
     m_query.runQuery(statement);
     if (m_query.returnCode() != 0)
         ++failedStatements;
+}
+
+// Only the operator's "Выход" asks: a close by the window manager or by the service manager (SIGTERM) is an
+// orderly stop that nobody is there to confirm. Either way an open batch stays open in data.db.
+void D415_Fendrix::exitButton()
+{
+    if (isBatchOpen()
+        && !ask(QStringLiteral("Задание не завершено. Оно будет предложено снова при следующем запуске.\nВыйти?")))
+        return;
+    close();
 }
 
 void D415_Fendrix::closeEvent(QCloseEvent *event)

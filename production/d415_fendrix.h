@@ -1,5 +1,7 @@
 #pragma once
 
+#include "doseledger.h"
+#include "dosewitnessrecords.h"
 #include "linekeeper.h"
 #include "product.h"
 #include "sqlitequery.h"
@@ -58,6 +60,13 @@ public:
         bool uploadPending = false;
         bool firstDischargeMarker = false;
         bool firstDischargeCounted = false;
+        // The connection test's replies with the number format (44/1) and the maximum dose (44/0) have
+        // arrived since the doser was last (re)gained: weights can be formatted and doses sized.
+        bool scaleKnown = false;
+        bool npvKnown = false;
+        // The doser's counter and hopper account that the recorded figures stand at.
+        DoseLedger::Witness witness;
+        bool inFault = false; // the last state the doser reported was its fault ("АВАРИЯ")
     };
     static constexpr int DoserCount = 1;
 
@@ -151,6 +160,7 @@ public slots:
     void stopWork(int position);
     void doFullCycle(int position);
     void stopAllWork();
+    void exitButton();
     void hasGetDoseCount(int number, const QString &value);
     void hasGetTotalWeight(int number, const QString &value);
     void hasGetTotalCommonDoseCount(int number, const QString &value);
@@ -181,6 +191,7 @@ private:
     void refreshContainerTitle(int position);
     void centreOnWindow(QWidget *dialog) const;
     QString formatWeight(int position, double weight) const;
+    static bool isEmptyEntry(const QString &text);
 
     // The serial line: opened as chosen, taken back after a loss, looked for while there is none.
     bool openLine(const QString &name);
@@ -198,13 +209,17 @@ private:
     void inform(const QString &text);
 
     // Records.
-    void findCurrentButch();
+    bool findCurrentButch();
+    bool lookForOpenButch();
     void addButch();
-    void addTask(int position);
-    void updateTaskProgress(int position);
-    void continueTask(int position);
-    void finishTask(int position);
-    void finishButch();
+    bool addTask(int position);
+    bool updateTaskProgress(int position);
+    bool continueTask(int position);
+    bool finishTask(int position);
+    bool finishButch();
+    bool writeWitness(int position);
+    bool statementDone(bool mustChangeRows);
+    bool recordBatchStep(const std::function<bool()> &statements);
     void abandonDoserTask(int position);
     bool addStartRecords();
     bool addDoserTask(int position);
@@ -215,10 +230,19 @@ private:
     // Workflow helpers.
     void enterDosing(bool continuing);
     void lockSettings(bool locked);
+    // The lock of an open batch, running or stopped: decided from the window's state alone, so that
+    // every transition of the workflow can apply it again.
+    bool isBatchOpen() const;
+    void applyBatchLock();
     void connectStopOnFault(int position);
     void disconnectStopOnFault(int position);
     double nextDoseWeight(int position, double remaining);
-    void countDischarge(int position, double weight);
+    bool recordDischarge(int position, double weight, bool counted);
+    void stopUnrecorded();
+    bool doserFormatKnown(int position);
+    bool readDoserWitness(int position, DoseLedger::Witness *now);
+    bool settleWithDoser(int position);
+    void refuseWithoutWitness(bool continuing);
     double scaledCounter(int position, const QString &raw) const;
 
     // The catalogue and the statistics come first: each opens its own connection to data.db.
@@ -238,11 +262,17 @@ private:
     QMessageBox *infoBox = nullptr;
 
     SqliteQuery m_query;
+    DoseWitnessRecords m_witnessRecords {m_query};
     // Why data.db takes no records (empty while it does): found at start-up, shown to the operator.
     QString m_recordsProblem;
     // Statements that failed since the start; a step compares it before and after its statements.
     int failedStatements = 0;
-    int failuresAtBatchStart = 0; // failedStatements when the running batch was started or continued
+    // Why the last step of a batch could not be recorded (SQLite's text), for the operator.
+    QString m_recordFailure;
+    // The witness is being read: counter replies then only show on the panel.
+    bool m_readingWitness = false;
+    // The look for an open batch failed at start-up: one may wait to be restored.
+    bool m_openButchUnknown = false;
 
     QTimer pollTimer; // 190 ms: weight, dose count and shift weight of the online doser
     QTimer probeTimer; // 500 ms: one weight request to a lost doser

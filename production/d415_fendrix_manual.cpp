@@ -33,7 +33,12 @@ void D415_Fendrix::uploadDoseButton()
 
 void D415_Fendrix::stopWorkButton()
 {
-    stopWork(0);
+    const int position = 0;
+    stopWork(position);
+    // Stop-work alone leaves a doser in its fault: the button's "сброс ошибки" resets it too, and the panel
+    // leaves "АВАРИЯ" with the doser's next state report.
+    if (isOnline(position) && doserState[position].inFault)
+        d415[position]->resetErrorFlag();
 }
 
 void D415_Fendrix::doCycleButton()

@@ -120,9 +120,10 @@ void D415_Fendrix::showState(int, const QString &state)
 
 void D415_Fendrix::refreshContainerTitle(int position)
 {
+    // A group box takes "&" as the mark of a shortcut letter: the product name is shown as it was typed.
+    const QString product = QString(d415[position]->productName()).replace(u'&', QStringLiteral("&&"));
     if (QGroupBox *box = findContainer(position))
-        box->setTitle(
-            QStringLiteral("Дозатор %1 - %2").arg(d415[position]->getDeviceID()).arg(d415[position]->productName()));
+        box->setTitle(QStringLiteral("Дозатор %1 - %2").arg(d415[position]->getDeviceID()).arg(product));
 }
 
 void D415_Fendrix::pause(int ms)
@@ -179,6 +180,9 @@ void D415_Fendrix::connectionErrorActions(int number)
         ++doser.lostCount;
     showState(position, NoConnection);
     d415SettingsDialog->clearFields();
+    // What the connection test told may have changed by the time the doser answers again.
+    doser.scaleKnown = false;
+    doser.npvKnown = false;
     if (d415[position]->isDeviceNeedToBeChecked())
         return;
     d415[position]->setDeviceNeedToBeChecked(true);
@@ -202,6 +206,7 @@ void D415_Fendrix::hasCurrentStateActions(int number, const QString &state)
         d415SettingsDialog->clearInfo();
     showState(position, state);
     DoserState &doser = doserState[position];
+    doser.inFault = state == Fault;
     if (doser.lostCount == 0)
         return;
     if (!doser.idle)
@@ -242,8 +247,10 @@ void D415_Fendrix::hasGetScale(int number, const QString &value)
 void D415_Fendrix::hasGetScale(int number, quint8 value)
 {
     const int position = positionOf(number);
-    if (position >= 0)
-        doserState[position].decimals = value;
+    if (position < 0)
+        return;
+    doserState[position].decimals = value;
+    doserState[position].scaleKnown = true;
 }
 
 void D415_Fendrix::hasGetNPD(int number, const QString &value)
@@ -253,6 +260,7 @@ void D415_Fendrix::hasGetNPD(int number, const QString &value)
         return;
     d415SettingsDialog->setWeightNPV(value);
     doserState[position].npv = value.toDouble();
+    doserState[position].npvKnown = true;
 }
 
 void D415_Fendrix::hasGetWeightScale(int number, const QString &value)
@@ -294,8 +302,16 @@ void D415_Fendrix::hasGetDoseFaultMinus(int number, const QString &value)
         edit->setText(value);
 }
 
+// An entry confirmed with nothing typed is no value: the field keeps the one it has and nothing is sent.
+bool D415_Fendrix::isEmptyEntry(const QString &text)
+{
+    return text.trimmed().isEmpty();
+}
+
 void D415_Fendrix::setWeight(const QString &text, const QString &name)
 {
+    if (isEmptyEntry(text))
+        return;
     const int position = name.toInt() / 10 - 1;
     if (position < 0 || position >= DoserCount)
         return;
@@ -323,6 +339,8 @@ void D415_Fendrix::setWeight(const QString &text, const QString &name)
 
 void D415_Fendrix::setDoseFaultPlus(const QString &text, const QString &name)
 {
+    if (isEmptyEntry(text))
+        return;
     const int position = name.toInt() / 10 - 1;
     if (isOnline(position))
         d415[position]->setDoseFaultPlus(text, doserState[position].decimals);
@@ -330,6 +348,8 @@ void D415_Fendrix::setDoseFaultPlus(const QString &text, const QString &name)
 
 void D415_Fendrix::setDoseFaultMinus(const QString &text, const QString &name)
 {
+    if (isEmptyEntry(text))
+        return;
     const int position = name.toInt() / 10 - 1;
     if (isOnline(position))
         d415[position]->setDoseFaultMinus(text, doserState[position].decimals);

@@ -37,16 +37,38 @@ QString D415_Fendrix::currentDate()
     return QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"));
 }
 
-void D415_Fendrix::findCurrentButch()
+bool D415_Fendrix::findCurrentButch()
 {
     runQuery(QStringLiteral("SELECT idButch FROM butch WHERE endTime = \"\""));
+    if (m_query.returnCode() != 0) {
+        // A look that failed has found nothing, not "no open batch".
+        std::fprintf(stderr, "\nCan't look for an open butch: %s", qPrintable(m_query.errorText()));
+        idButch = 0;
+        return false;
+    }
     if (m_query.rows() == 0) {
         std::fputs("\nAll butches are finished", stderr);
         idButch = 0;
-        return;
+        return true;
     }
     idButch = qint64(m_query.cell(0, 0).toULongLong());
     std::fprintf(stderr, "\nCurrent idButch is %lld", static_cast<long long>(idButch));
+    return true;
+}
+
+// Another program holding data.db (a backup, a copy of the statistics) must not make an open batch look
+// finished: it would not be offered and the next start would close it. The look is repeated for a while,
+// the events going on, before the station gives up.
+bool D415_Fendrix::lookForOpenButch()
+{
+    constexpr int Attempts = 5;
+    constexpr int PauseMs = 1000;
+    for (int attempt = 1; attempt < Attempts; ++attempt) {
+        if (findCurrentButch())
+            return true;
+        pause(PauseMs);
+    }
+    return findCurrentButch();
 }
 
 void D415_Fendrix::addButch()
@@ -61,7 +83,7 @@ void D415_Fendrix::addButch()
 
 // Product names are the operator's free text: they go in as SQL literals so that quotes or a column's
 // name can neither break the statement nor compare as something else.
-void D415_Fendrix::addTask(int position)
+bool D415_Fendrix::addTask(int position)
 {
     const DoserState &doser = doserState[position];
     std::fputs("\nAdd new task", stderr);
@@ -72,18 +94,20 @@ void D415_Fendrix::addTask(int position)
                      QStringLiteral(" "), formatWeight(position, doser.taskWeight), QString(),
                      formatWeight(position, doser.mustToBeDoneWeight),
                      SqliteQuery::literal(d415[position]->productName()), doser.weightUnit, currentDate(), QString()));
+    return statementDone(true);
 }
 
-void D415_Fendrix::updateTaskProgress(int position)
+bool D415_Fendrix::updateTaskProgress(int position)
 {
     const DoserState &doser = doserState[position];
     runQuery(QStringLiteral("UPDATE task SET haveDoneWeight = \"%1\", mustToBeDoneWeight = \"%2\" WHERE idButch = %3 "
                             "AND deviceId = %4")
                  .arg(formatWeight(position, doser.haveDoneWeight), formatWeight(position, doser.mustToBeDoneWeight),
                      QString::number(idButch), QString::number(d415[position]->getDeviceID())));
+    return statementDone(true);
 }
 
-void D415_Fendrix::continueTask(int position)
+bool D415_Fendrix::continueTask(int position)
 {
     const DoserState &doser = doserState[position];
     runQuery(QStringLiteral("UPDATE task SET taskWeight = \"%1\", mustToBeDoneWeight = \"%2\", productName = %3 WHERE "
@@ -91,9 +115,10 @@ void D415_Fendrix::continueTask(int position)
                  .arg(formatWeight(position, doser.taskWeight), formatWeight(position, doser.mustToBeDoneWeight),
                      SqliteQuery::literal(d415[position]->productName()), QString::number(idButch),
                      QString::number(d415[position]->getDeviceID())));
+    return statementDone(true);
 }
 
-void D415_Fendrix::finishTask(int position)
+bool D415_Fendrix::finishTask(int position)
 {
     const DoserState &doser = doserState[position];
     runQuery(QStringLiteral("UPDATE task SET endTime = \"%1\", taskWeight = \"%2\", haveDoneWeight = \"%3\", "
@@ -103,12 +128,64 @@ void D415_Fendrix::finishTask(int position)
                      formatWeight(position, doser.haveDoneWeight), formatWeight(position, doser.mustToBeDoneWeight),
                      SqliteQuery::literal(d415[position]->productName()), doser.weightUnit, currentDate(),
                      QString::number(idButch), QString::number(d415[position]->getDeviceID())));
+    return statementDone(true);
 }
 
-void D415_Fendrix::finishButch()
+bool D415_Fendrix::finishButch()
 {
     runQuery(QStringLiteral("UPDATE butch SET endTime = \"%1\", endDate = \"%2\" WHERE idButch = %3")
                  .arg(currentTime(), currentDate(), QString::number(idButch)));
+    return statementDone(true);
+}
+
+bool D415_Fendrix::writeWitness(int position)
+{
+    const DoseLedger::Witness &witness = doserState[position].witness;
+    if (m_witnessRecords.write(idButch, d415[position]->getDeviceID(), {witness.counter, witness.hopper}))
+        return true;
+    ++failedStatements;
+    m_recordFailure = m_witnessRecords.lastError();
+    return false;
+}
+
+// A statement of a batch has done its part when SQLite took it and, for an update of the running batch,
+// when it found the row: an update of nothing records nothing.
+bool D415_Fendrix::statementDone(bool mustChangeRows)
+{
+    if (m_query.returnCode() != 0) {
+        m_recordFailure = m_query.errorText();
+        return false;
+    }
+    if (mustChangeRows && m_query.changes() == 0) {
+        m_recordFailure = QStringLiteral("запись задания не найдена");
+        return false;
+    }
+    return true;
+}
+
+// The statements of one step of a running batch go in together or not at all, so that the figures and
+// the doser's witness recorded with them never disagree. A step that fails (a lock held longer than the
+// connection waits, a full disk, a file that cannot be written) is tried once more.
+bool D415_Fendrix::recordBatchStep(const std::function<bool()> &statements)
+{
+    constexpr int Attempts = 2;
+    for (int attempt = 1; attempt <= Attempts; ++attempt) {
+        runQuery(QStringLiteral("BEGIN IMMEDIATE"));
+        if (!statementDone(false)) {
+            std::fprintf(stderr, "\nThe butch can not be recorded: %s\n", qPrintable(m_recordFailure));
+            continue;
+        }
+        if (statements()) {
+            runQuery(QStringLiteral("COMMIT"));
+            if (statementDone(false))
+                return true;
+        }
+        const QString cause = m_recordFailure;
+        runQuery(QStringLiteral("ROLLBACK"));
+        m_recordFailure = cause;
+        std::fprintf(stderr, "\nThe butch can not be recorded: %s\n", qPrintable(m_recordFailure));
+    }
+    return false;
 }
 
 void D415_Fendrix::newButch()
@@ -147,7 +224,16 @@ void D415_Fendrix::abandonDoserTask(int position)
 
 void D415_Fendrix::restoreLastSession()
 {
-    findCurrentButch();
+    m_openButchUnknown = false;
+    if (!lookForOpenButch()) {
+        m_openButchUnknown = true;
+        std::fputs("\nThe butches can not be read, an unfinished butch may be waiting\n", stderr);
+        inform(QStringLiteral("Не удалось прочитать записи заданий в базе данных: %1.\nНезавершённое задание может "
+                              "ожидать восстановления: оно будет предложено снова при начале задания.")
+                   .arg(m_query.errorText()));
+        setDeviceActive0(true);
+        return;
+    }
     if (idButch == 0) {
         setDeviceActive0(true);
         return;

@@ -32,6 +32,9 @@ void D415_Fendrix::checkD415Connection(int number)
 {
     d415SettingsDialog->clearFields();
     d415[0]->setDeviceID(number);
+    // Another doser: its number format and maximum dose are to be learnt anew.
+    doserState[0].scaleKnown = false;
+    doserState[0].npvKnown = false;
     refreshContainerTitle(0);
     deviceConnectionTest(0);
 }
@@ -154,4 +157,29 @@ void D415_Fendrix::refreshPortList()
 void D415_Fendrix::setCOMPortRate(const QString &text)
 {
     link->setBaudRate(text.toInt(nullptr, 10));
+}
+
+// A batch is open from its start until it is finished or abandoned: while it runs, and while it is stopped
+// with "Продолжить задание" on offer (after a stop, a fault, a lost doser or a restore).
+bool D415_Fendrix::isBatchOpen() const
+{
+    if (idButch == 0)
+        return false;
+    return batchRunning || continueMode || ui->stopButton->isEnabled() || ui->continueButton->isEnabled();
+}
+
+// An open batch belongs to this doser on this line: another doser number, the simulation mode or another
+// port would carry it off behind its records, and a manual fill or full cycle would dose product that no
+// batch counts. Emptying the hopper and stopping the doser (clearing its fault) stay at hand all along.
+void D415_Fendrix::applyBatchLock()
+{
+    const bool open = isBatchOpen();
+    ui->groupBox_2->setEnabled(true);
+    ui->downloadDoseButton->setDisabled(open);
+    ui->doCycleButton->setDisabled(open);
+    ui->uploadDoseButton->setEnabled(true);
+    ui->stopWorkButton->setEnabled(true);
+    ui->rs232SettingsButton->setDisabled(open);
+    rs232SettingsDialog->lockLineChoice(open);
+    d415SettingsDialog->lockDoserChoice(open);
 }

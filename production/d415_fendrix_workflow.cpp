@@ -8,6 +8,7 @@
 #include "d415device.h"
 #include "d415settings.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 
@@ -64,6 +65,11 @@ void D415_Fendrix::startButton()
 {
     if (!recordsUsable())
         return;
+    // An open batch that could not be read at start-up is offered first, before a new one may close it.
+    if (m_openButchUnknown) {
+        restoreLastSession();
+        return;
+    }
     if (!canDoReceipt())
         return;
     for (int position = 0; position < DoserCount; ++position) {
@@ -74,10 +80,11 @@ void D415_Fendrix::startButton()
             return;
         }
     }
+    if (!doserFormatKnown(0))
+        return;
     // An open batch that could not be looked for, or not be closed, would be taken for the new one.
     const int failuresBefore = failedStatements;
-    findCurrentButch();
-    if (failedStatements != failuresBefore) {
+    if (!findCurrentButch()) {
         refuseUnrecordedStart();
         return;
     }
@@ -104,6 +111,15 @@ void D415_Fendrix::refuseUnrecordedStart()
 
 void D415_Fendrix::startButtonActions()
 {
+    // The doser's counter and hopper before anything is sent: the witness the batch's figures start from.
+    pollTimer.stop();
+    for (int position = 0; position < DoserCount; ++position)
+        disconnectStopOnFault(position);
+    if (isOnline(0) && !readDoserWitness(0, &doserState[0].witness)) {
+        connectStopOnFault(0);
+        refuseWithoutWitness(false);
+        return;
+    }
     // The records are written before anything reaches the doser: a batch the station cannot record would
     // be dosed, announced as done and still be missing from the statistics.
     if (!addStartRecords()) {
@@ -112,6 +128,9 @@ void D415_Fendrix::startButtonActions()
         for (int position = 0; position < DoserCount; ++position)
             abandonDoserTask(position);
         enableControlElementsWhenButchIsDone();
+        connectStopOnFault(0);
+        if (!pollTimer.isActive())
+            pollTimer.start(190);
         refuseUnrecordedStart();
         return;
     }
@@ -122,10 +141,18 @@ void D415_Fendrix::startButtonActions()
         doseCycleTimer.start(160);
 }
 
+void D415_Fendrix::refuseWithoutWitness(bool continuing)
+{
+    std::fputs("\nThe doser has not told its counter and hopper weight, the work is not started\n", stderr);
+    if (!pollTimer.isActive())
+        pollTimer.start(190);
+    inform(continuing ? QStringLiteral("Дозатор не сообщил счётчик и вес в ковше. Задание не продолжено.")
+                      : QStringLiteral("Дозатор не сообщил счётчик и вес в ковше. Задание не начато."));
+}
+
 // What a started and a continued batch have in common before the doser is prepared.
 void D415_Fendrix::enterDosing(bool continuing)
 {
-    failuresAtBatchStart = failedStatements;
     pollTimer.stop();
     // Until the doser has been reset and has answered the dose count, an old fault must not stop the batch.
     for (int position = 0; position < DoserCount; ++position)
@@ -163,9 +190,7 @@ bool D415_Fendrix::addDoserTask(int position)
     doser.idle = false;
     doser.mustToBeDoneWeight = doser.taskWeight;
     doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
-    const int failuresBefore = failedStatements;
-    addTask(position);
-    return failedStatements == failuresBefore;
+    return recordBatchStep([this, position] { return addTask(position) && writeWitness(position); });
 }
 
 void D415_Fendrix::prepareDoserForWork(int number)
@@ -183,7 +208,7 @@ void D415_Fendrix::prepareDoserForWork(int number)
 
 void D415_Fendrix::continueButton()
 {
-    if (recordsUsable() && canDoReceipt())
+    if (recordsUsable() && canDoReceipt() && doserFormatKnown(0))
         continueButtonActions();
 }
 
@@ -192,13 +217,11 @@ void D415_Fendrix::continueButtonActions()
     enterDosing(true);
     partsLeft = 0;
     for (int position = 0; position < DoserCount; ++position) {
-        DoserState &doser = doserState[position];
-        if (!isOnline(position) || doser.idle)
+        if (!isOnline(position) || doserState[position].idle)
             continue;
         ++partsLeft;
-        doser.mustToBeDoneWeight = doser.taskWeight - doser.haveDoneWeight;
-        doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
-        continueTask(position);
+        if (!settleWithDoser(position))
+            return;
     }
     for (int position = 0; position < DoserCount; ++position) {
         if (isOnline(position) && !doserState[position].idle)
@@ -206,6 +229,25 @@ void D415_Fendrix::continueButtonActions()
     }
     if (!doseCycleTimer.isActive())
         doseCycleTimer.start(160);
+}
+
+// Continue requires what the connection test tells: without the doser's number format every weight would
+// be written with no decimals (a target of 150.4 recorded as 150), without its maximum dose doses would be
+// sized against 1. Right after the doser came back the test may still be under way.
+bool D415_Fendrix::doserFormatKnown(int position)
+{
+    constexpr int WaitMs = 2000;
+    QElapsedTimer waited;
+    waited.start();
+    const DoserState &doser = doserState[position];
+    while (!(doser.scaleKnown && doser.npvKnown) && isOnline(position) && waited.elapsed() < WaitMs)
+        pause(50);
+    if (doser.scaleKnown && doser.npvKnown)
+        return true;
+    std::fputs("\nThe doser has not passed its connection test, the work is not started\n", stderr);
+    inform(QStringLiteral("Дозатор не прошёл проверку связи: его формат веса и НПВ не известны. Задание не "
+                          "запущено."));
+    return false;
 }
 
 void D415_Fendrix::stopButton()
@@ -307,15 +349,46 @@ void D415_Fendrix::uploadDose(int position)
     d415[position]->uploadDose();
 }
 
-void D415_Fendrix::countDischarge(int position, double weight)
+// A reported discharge, counted into the figures or not, moves the witness on by its weight; both are
+// recorded together. When they cannot be, the station's figures stay as recorded and the doser's counter
+// tells at the next continue what left the hopper.
+bool D415_Fendrix::recordDischarge(int position, double weight, bool counted)
 {
     DoserState &doser = doserState[position];
-    doser.haveDoneWeight += weight;
-    doser.mustToBeDoneWeight = doser.taskWeight - doser.haveDoneWeight;
-    if (QLabel *done = getLabel(0, DoneWeightCode))
-        done->setText(QString::number(doser.haveDoneWeight, 'f', 2));
-    updateTaskProgress(position);
-    doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
+    const DoserState before = doser;
+    const int decimals = doser.decimals;
+    const qint64 units = DoseLedger::toUnits(weight, decimals);
+    doser.witness = DoseLedger::afterDischarge(doser.witness, units);
+    if (counted) {
+        const qint64 done = DoseLedger::toUnits(doser.haveDoneWeight, decimals) + units;
+        doser.haveDoneWeight = DoseLedger::toWeight(done, decimals);
+        doser.mustToBeDoneWeight
+            = DoseLedger::toWeight(DoseLedger::toUnits(doser.taskWeight, decimals) - done, decimals);
+    }
+    if (!recordBatchStep([&] { return (!counted || updateTaskProgress(position)) && writeWitness(position); })) {
+        doser = before;
+        return false;
+    }
+    if (counted) {
+        if (QLabel *done = getLabel(0, DoneWeightCode))
+            done->setText(QString::number(doser.haveDoneWeight, 'f', 2));
+        doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
+    }
+    return true;
+}
+
+// No dosing without records: the batch stops as on a doser fault, and nothing more goes to the doser
+// until the operator continues and the records are written.
+void D415_Fendrix::stopUnrecorded()
+{
+    std::fputs("\nThe butch can not be recorded in the database, the work is stopped\n", stderr);
+    const QString cause = m_recordFailure;
+    stopButtonActions();
+    for (int position = 0; position < DoserCount; ++position)
+        stopWork(position);
+    if (questionBox->isVisible())
+        questionBox->hide();
+    inform(QStringLiteral("Не удалось записать задание в базу данных: %1. Задание остановлено.").arg(cause));
 }
 
 void D415_Fendrix::hasGetDoseUploadSignal(int number, const QString &weight)
@@ -331,12 +404,15 @@ void D415_Fendrix::hasGetDoseUploadSignal(int number, const QString &weight)
     if (doser.firstDischargeMarker) {
         // The preparatory discharge: less than a quarter of the tolerance is an empty hopper's noise.
         doser.firstDischargeMarker = false;
-        if (w < doser.doseFaultPlus * 0.25) {
+        const bool counted = w >= doser.doseFaultPlus * 0.25;
+        if (!counted)
             std::fprintf(stderr, "device %d has %g in hopper < (doseFaultPlus/4) - can not be counted\n", number, w);
-        } else {
+        else
             std::fprintf(stderr, "device %d weight %g in hopper has been uploaded and added into result butch weight\n",
                 number, w);
-            countDischarge(position, w);
+        if (!recordDischarge(position, std::max(w, 0.0), counted)) {
+            stopUnrecorded();
+            return;
         }
         doser.firstDischargeCounted = true;
         return;
@@ -346,7 +422,10 @@ void D415_Fendrix::hasGetDoseUploadSignal(int number, const QString &weight)
     } else {
         std::fprintf(
             stderr, "device %d weight %g in hopper has been uploaded and added into result butch weight\n", number, w);
-        countDischarge(position, w);
+        if (!recordDischarge(position, w, true)) {
+            stopUnrecorded();
+            return;
+        }
     }
     doser.downloadPending = true;
 }
@@ -366,20 +445,29 @@ void D415_Fendrix::hasGetTotalCommonWeight(int number, const QString &value)
     if (QLabel *label = getLabel(0, TotalCommonWeightCode))
         label->setText(formatWeight(position, scaledCounter(position, value)));
     const quint32 counter = value.toUInt();
+    if (m_readingWitness)
+        return;
     if (!batchRunning && !continueMode) {
         doser.lastTotalCommonWeight = counter;
         std::fprintf(stderr, "device %d is stopped\n", number);
         return;
     }
     if (!doser.idle && checkTheEndOfTheParty(number)) {
+        const int partsBefore = partsLeft;
         if (partsLeft >= 1)
             --partsLeft;
-        finishTask(position);
+        // The task and, with the last part, the batch are closed together: "done" only once recorded.
+        const bool last = partsLeft == 0;
+        if (!recordBatchStep([&] { return finishTask(position) && (!last || finishButch()); })) {
+            partsLeft = partsBefore;
+            doser.idle = false;
+            stopUnrecorded();
+            return;
+        }
         std::fprintf(
             stderr, "\ndevice %d has finisheded his part the work, must to do %d part(s)\n", number, partsLeft);
-        if (partsLeft != 0)
+        if (!last)
             return;
-        finishButch();
         std::fputs("\nhas finisheded all parts\n", stderr);
         doseCycleTimer.stop();
         if (!pollTimer.isActive())
@@ -389,13 +477,7 @@ void D415_Fendrix::hasGetTotalCommonWeight(int number, const QString &value)
         continueMode = false;
         if (questionBox->isVisible())
             questionBox->hide();
-        // The doser's work is done either way; whether the records hold it is the operator's to know too.
-        if (failedStatements == failuresAtBatchStart) {
-            inform(QStringLiteral("Задание выполнено"));
-        } else {
-            std::fputs("\nThe butch has not been recorded completely in the database\n", stderr);
-            inform(QStringLiteral("Задание выполнено, но записать его в базу данных полностью не удалось."));
-        }
+        inform(QStringLiteral("Задание выполнено"));
         enableControlElementsWhenButchIsDone();
         return;
     }
@@ -444,12 +526,11 @@ void D415_Fendrix::enableControlElementsWhenButchIsDone()
     lockSettings(false);
 }
 
-// While a batch runs, neither the manual mode, the serial settings, the doser's switch nor its product
-// may change.
+// While a batch runs, neither the doser's switch nor its product may change; what an open batch locks,
+// running or stopped, follows from the window's state.
 void D415_Fendrix::lockSettings(bool locked)
 {
-    ui->groupBox_2->setEnabled(!locked);
-    ui->rs232SettingsButton->setEnabled(!locked);
     disableD415Containers(locked);
     d415SettingsDialog->disableProductType(locked);
+    applyBatchLock();
 }

@@ -9,10 +9,6 @@
 
 #include <cstdio>
 
-namespace {
-const QString noReceipt = QStringLiteral("отсутствует");
-}
-
 ReceiptButton::ReceiptButton(QWidget *parent)
     : QWidget(parent)
     , m_ui(std::make_unique<Ui::receiptButtonForm>())
@@ -82,13 +78,12 @@ void ReceiptButton::closeAllForms()
 
 void ReceiptButton::showReceiptDialog()
 {
-    const QString text = m_ui->receiptEditorButton->text();
     // Dialogs open over the middle of the window that hosts the button, kept whole on the screen.
     const QWidget *host = window();
     if (host->isVisible())
         DialogPlacement::centreOnScreen(m_manager.get(), host->geometry());
     m_manager->show();
-    m_manager->refreshReceipts(text == noReceipt ? QString() : text);
+    m_manager->refreshReceipts(m_receiptName);
 }
 
 void ReceiptButton::showCreateReceiptDialog()
@@ -145,11 +140,18 @@ void ReceiptButton::receiptWasNotLoaded()
 
 void ReceiptButton::setReceiptName(QString name)
 {
-    m_ui->receiptEditorButton->setText(name);
+    showReceiptName(name);
 }
 
 void ReceiptButton::setReceiptNameAfterRenamed(QString oldName, QString newName)
 {
-    if (m_ui->receiptEditorButton->text() == oldName)
-        m_ui->receiptEditorButton->setText(newName);
+    if (m_receiptName == oldName)
+        showReceiptName(newName);
+}
+
+// A button takes "&" as the mark of a shortcut letter; a recipe name may hold one and is shown as typed.
+void ReceiptButton::showReceiptName(const QString &name)
+{
+    m_receiptName = name;
+    m_ui->receiptEditorButton->setText(QString(name).replace(u'&', QStringLiteral("&&")));
 }

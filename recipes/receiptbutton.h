@@ -62,7 +62,9 @@ private slots:
 
 private:
     void makeConnections();
+    void showReceiptName(const QString &name);
 
     std::unique_ptr<Ui::receiptButtonForm> m_ui;
     std::unique_ptr<ReceiptDialog> m_manager;
+    QString m_receiptName; // the current recipe, empty for none; the button shows it as typed
 };

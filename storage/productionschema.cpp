@@ -1,4 +1,5 @@
 #include "productionschema.h"
+#include "dosewitnessrecords.h"
 #include "sqlitequery.h"
 #include "sqlitestatement.h"
 
@@ -7,7 +8,10 @@
 const QList<ProductionSchema::Step> &ProductionSchema::upgradeSteps()
 {
     // A released step is never edited: files out there carry its version. A new table is a new line here.
-    static const QList<Step> steps = {};
+    static const QList<Step> steps = {
+        // 1: the doser's witness kept with each task (DoseWitnessRecords).
+        {DoseWitnessRecords::createStatement()},
+    };
     return steps;
 }
 

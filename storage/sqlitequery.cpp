@@ -67,9 +67,11 @@ void SqliteQuery::runQuery(const QString &statement)
     m_rows = 0;
     m_names.clear();
     m_values.clear();
+    m_changes = 0;
 
     if (!m_db) {
         m_returnCode = SQLITE_MISUSE;
+        m_errorText = QStringLiteral("no database connection");
         std::fprintf(stderr, "\n0 columns, 0 rows, no database connection");
         return;
     }
@@ -77,6 +79,7 @@ void SqliteQuery::runQuery(const QString &statement)
     char **table = nullptr;
     int rows = 0;
     int columns = 0;
+    const int changesBefore = sqlite3_total_changes(m_db);
     m_returnCode = sqlite3_get_table(m_db, statement.toUtf8().constData(), &table, &rows, &columns, nullptr);
     if (m_returnCode == SQLITE_OK) {
         m_names.reserve(columns);
@@ -87,7 +90,9 @@ void SqliteQuery::runQuery(const QString &statement)
             m_values.append(table[i] ? QByteArray(table[i]) : QByteArray());
         m_columns = columns;
         m_rows = rows;
+        m_changes = sqlite3_total_changes(m_db) - changesBefore;
     }
+    m_errorText = QString::fromUtf8(sqlite3_errmsg(m_db));
     std::fprintf(stderr, "\n%d columns, %d rows, %s", m_columns, m_rows, sqlite3_errmsg(m_db));
     sqlite3_free_table(table);
 }

@@ -20,12 +20,10 @@ public:
     /// SQLite's error text. A failed open leaves no connection: later statements log and yield nothing.
     bool open(const QString &fileName);
     /// Whether the file takes a write: a table made and dropped in a transaction that is rolled back, so
-    /// the file stays as it was. False with returnCode() and errorText() saying why (no connection, a file
-    /// that is no database, a read-only file, a folder where the journal cannot be made). A lock held by
-    /// another program for longer than the busy wait is no fault of the file and counts as writable.
+    /// the file stays as it was. False with returnCode() and errorText() saying why (a file that is no
+    /// database, a read-only file, a folder where the journal cannot be made; without a connection only the
+    /// code). A lock held by another program for longer than the busy wait counts as writable.
     bool takesWrites();
-    /// SQLite's text for the last failed open() or takesWrites().
-    QString errorText() const { return m_errorText; }
     /// Closes the connection; safe to call twice.
     void close();
     bool isOpen() const { return m_db != nullptr; }
@@ -44,6 +42,10 @@ public:
     QString cell(int row, int column) const;
     int returnCode() const { return m_returnCode; }
     bool opened() const { return m_opened; }
+    /// Rows the last statement inserted, changed or deleted.
+    int changes() const { return m_changes; }
+    /// SQLite's text for the last statement's outcome (or the last failed open() or takesWrites()).
+    QString errorText() const { return m_errorText; }
 
     /// A text as an SQL string literal ('...' with inner quotes doubled), so that a product called
     /// «Мука "Экстра"» or «productName» can neither break nor extend a statement and compares as text.
@@ -53,6 +55,7 @@ private:
     sqlite3 *m_db = nullptr;
     int m_returnCode = 0;
     bool m_opened = false;
+    int m_changes = 0;
     QString m_errorText;
     int m_columns = 0;
     int m_rows = 0;

@@ -3,18 +3,19 @@
 // counter changed), its discharge goes out on that second tick and the next fill on the third.
 //
 //     bench_batch [doses, 40 by default]
+#include "benchstation.h"
 #include "d415_fendrix.h"
 #include "modalanswerer.h"
-#include "serialport.h"
 #include "simulatorprocess.h"
 #include "testworkdir.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 
 #include <cstdio>
+
+using namespace BenchStation;
 
 namespace {
 
@@ -26,18 +27,6 @@ int countOf(const SimulatorProcess &sim, int command, int parameter)
     return n;
 }
 
-bool waitUntil(const std::function<bool()> &condition, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -47,25 +36,15 @@ int main(int argc, char *argv[])
     const int doses = argc > 1 ? std::max(2, QString::fromLocal8Bit(argv[1]).toInt()) : 40;
 
     TestWorkDir dir;
-    QDir().mkdir(QStringLiteral("ports"));
-    SerialPort::setSystemPortsListed(false);
     SimulatorProcess sim;
     // A maximum dose of 10: the target is split into doses a little below it.
-    if (!sim.start({"--fill-time", "0", "--discharge-time", "0", "--max-dose", "10", "--plus", "0.5"})) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.lastError()));
+    if (!startSimulator(sim, {"--fill-time", "0", "--discharge-time", "0", "--max-dose", "10", "--plus", "0.5"}))
         return 1;
-    }
-    std::fflush(stderr);
-    [[maybe_unused]] FILE *log = std::freopen("station.log", "w", stderr);
+    quietStationLog();
 
     D415_Fendrix window;
-    window.show();
-    window.restoreLastSession();
-    auto *unit = window.findChild<QLabel *>(QStringLiteral("weightlabel_7"));
-    if (!waitUntil([&] { return unit->text() == QStringLiteral("кг"); }, 5000)) {
-        std::printf("the station did not reach the doser\n");
+    if (!showUntilConnected(window))
         return 1;
-    }
     const double target = 9.5 * doses;
     window.changeD415Product(0, QStringLiteral("Сахар"));
     window.setWeight(QString::number(target, 'f', 1), QStringLiteral("11"));

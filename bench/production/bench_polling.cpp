@@ -3,13 +3,12 @@
 // silent (each request then costs the 150 ms reply time-out while the 100 ms pauses run).
 //
 //     bench_polling [seconds per phase, 30 by default]
+#include "benchstation.h"
 #include "d415_fendrix.h"
-#include "serialport.h"
 #include "simulatorprocess.h"
 #include "testworkdir.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QTimer>
@@ -73,25 +72,14 @@ int main(int argc, char *argv[])
     const int seconds = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 30;
 
     TestWorkDir dir;
-    QDir().mkdir(QStringLiteral("ports"));
-    SerialPort::setSystemPortsListed(false);
     SimulatorProcess sim;
-    if (!sim.start()) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.lastError()));
+    if (!BenchStation::startSimulator(sim))
         return 1;
-    }
-    // The station's own log lines would drown the figures.
-    std::fflush(stderr);
-    FILE *log = std::freopen("station.log", "w", stderr);
+    BenchStation::quietStationLog();
 
     D415_Fendrix window;
-    window.show();
-    window.restoreLastSession();
-    auto *state = window.findChild<QLabel *>(QStringLiteral("stateD415_11"));
-    QElapsedTimer wait;
-    wait.start();
-    while (state->text() != QStringLiteral("ОСТАНОВ") && wait.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (!BenchStation::showUntilConnected(window))
+        return 1;
 
     std::printf("GUI thread lateness of a 10 ms timer, %d s per phase\n", seconds);
     const int answeringBefore = sim.requestCount();
@@ -111,6 +99,5 @@ int main(int argc, char *argv[])
     std::printf("goal: longest below 150 ms + one frame, p99 below 20 ms while the doser answers: %s\n",
         silent.maxMs < 160 && answering.maxMs < 160 && answering.p99Ms < 20 ? "met" : "NOT met");
     window.hide();
-    (void)log;
     return 0;
 }

@@ -3,13 +3,12 @@
 // reappearance ("SIM ready ...") and the first request the station sends on it ("REQ ...").
 //
 //     bench_reconnect [rounds, 10 by default] [ms away, 2000 by default; each round adds up to 1 s more]
+#include "benchstation.h"
 #include "d415_fendrix.h"
-#include "serialport.h"
 #include "simulatorprocess.h"
 #include "testworkdir.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QRandomGenerator>
@@ -68,25 +67,15 @@ int main(int argc, char *argv[])
     const int awayMs = argc > 2 ? std::max(0, QString::fromLocal8Bit(argv[2]).toInt()) : 2000;
 
     TestWorkDir dir;
-    QDir().mkdir(QStringLiteral("ports"));
-    SerialPort::setSystemPortsListed(false);
     SimulatorProcess sim;
-    if (!sim.start()) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.lastError()));
+    if (!BenchStation::startSimulator(sim))
         return 1;
-    }
-    // The station's own log lines would drown the figures.
-    std::fflush(stderr);
-    FILE *log = std::freopen("station.log", "w", stderr);
+    BenchStation::quietStationLog();
 
     D415_Fendrix window;
-    window.show();
-    window.restoreLastSession();
-    auto *state = window.findChild<QLabel *>(QStringLiteral("stateD415_11"));
-    if (!waitFor(state, QStringLiteral("ОСТАНОВ"), 5000)) {
-        std::printf("the station never reached the doser\n");
+    if (!BenchStation::showUntilConnected(window))
         return 1;
-    }
+    auto *state = window.findChild<QLabel *>(QStringLiteral("stateD415_11"));
 
     std::printf("line away %d to %d ms, %d rounds: from the line's return to the station's first request\n", awayMs,
         awayMs + 1000, rounds);
@@ -117,6 +106,5 @@ int main(int argc, char *argv[])
     std::printf(
         "median %d ms, longest %d ms; goal below 2000 ms: %s\n", median, longest, longest < 2000 ? "met" : "NOT met");
     window.hide();
-    (void)log;
     return 0;
 }

@@ -5,13 +5,12 @@
 // request on it (goal under 2 s), CPU per minute and resident memory at start and end.
 //
 //     bench_soak [minutes, 30 by default] [seed]
+#include "benchstation.h"
 #include "d415_fendrix.h"
-#include "serialport.h"
 #include "simulatorprocess.h"
 #include "testworkdir.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QLabel>
@@ -120,29 +119,20 @@ int main(int argc, char *argv[])
     QRandomGenerator random(argc > 2 ? QString::fromLocal8Bit(argv[2]).toUInt() : 415u);
 
     TestWorkDir dir;
-    QDir().mkdir(QStringLiteral("ports"));
-    SerialPort::setSystemPortsListed(false);
     SimulatorProcess sim;
-    if (!sim.start({QStringLiteral("--noise"), QStringLiteral("0")})) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.lastError()));
+    if (!BenchStation::startSimulator(sim, {QStringLiteral("--noise"), QStringLiteral("0")}))
         return 1;
-    }
     // Values with a decimal point and large counters show a misread at once.
     for (const char *command : {"set net 123.4", "set shift-weight 98765", "set lifetime-weight 1234567",
              "set shift-doses 321", "set lifetime-doses 54321"})
         sim.command(QString::fromLatin1(command));
-    std::fflush(stderr);
-    FILE *log = std::freopen("station.log", "w", stderr);
+    BenchStation::quietStationLog();
 
     D415_Fendrix window;
-    window.show();
-    window.restoreLastSession();
-    auto *state = window.findChild<QLabel *>(QStringLiteral("stateD415_11"));
-    QElapsedTimer clock;
-    clock.start();
-    while (state->text() != QStringLiteral("ОСТАНОВ") && clock.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (!BenchStation::showUntilConnected(window))
+        return 1;
     runFor(3000);
+    QElapsedTimer clock;
     PaintWatch watch(&window);
     watch.settle();
 
@@ -211,6 +201,5 @@ int main(int argc, char *argv[])
             "CPU per minute: median %.2f s, most %.2f s\n", cpuPerMinute[cpuPerMinute.size() / 2], cpuPerMinute.back());
     std::printf("resident memory: %ld KiB at start, %ld KiB at end\n", residentStart, residentEnd);
     window.hide();
-    (void)log;
     return watch.wrongValues == 0 && watch.falseAlarms == 0 ? 0 : 1;
 }

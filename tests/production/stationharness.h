@@ -54,7 +54,7 @@ public:
     D415_Fendrix *startStation();
     /// The station as it ends when its process is killed: no close, no stop-work, no orderly shutdown.
     void killStation();
-    /// The operator's "Выход".
+    /// The window closed as the window manager or a SIGTERM closes it (and as "Выход" does with no open batch).
     void closeStation();
     D415_Fendrix *window() const { return m_window; }
 

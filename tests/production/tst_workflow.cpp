@@ -147,10 +147,10 @@ void tst_Workflow::batchRunsToTheEnd()
     QVERIFY(m_station->startSimulator({"--decimals", "2", "--max-dose", "50", "--plus", "0.5"}));
     ModalAnswerer done(QStringLiteral("Ok"), 30000);
     QVERIFY(startBatch(QStringLiteral("100")));
-    // Running: only the automatic group's stop is open to the operator.
+    // Running: only the automatic group's stop is open to the operator, and no manual fill.
     QVERIFY(!m_station->button("startButton")->isEnabled());
     QVERIFY(m_station->button("stopButton")->isEnabled());
-    QVERIFY(!m_station->window()->findChild<QGroupBox *>(QStringLiteral("groupBox_2"))->isEnabled());
+    QVERIFY(!m_station->button("downloadDoseButton")->isEnabled());
     QVERIFY(!m_station->window()->findChild<QGroupBox *>(QStringLiteral("containerD415_11"))->isEnabled());
 
     QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 20000);
@@ -168,8 +168,7 @@ void tst_Workflow::batchRunsToTheEnd()
     QVERIFY(log.contains("\nhas finisheded all parts\n"));
 }
 
-/// The disk fills up after the start: the doser finishes, but "done" alone would claim a record that is
-/// not there.
+/// The disk fills up after the start: no dose more goes out before the records hold the last one.
 void tst_Workflow::progressThatCannotBeRecorded()
 {
     SqliteQuery query;
@@ -181,13 +180,16 @@ void tst_Workflow::progressThatCannotBeRecorded()
                                   "SELECT RAISE(ABORT, 'database or disk is full'); END;"));
     QCOMPARE(query.returnCode(), 0);
     QVERIFY(m_station->startSimulator({"--decimals", "2", "--max-dose", "50", "--plus", "0.5"}));
-    ModalAnswerer done(QStringLiteral("Ok"), 30000);
+    ModalAnswerer stopped(QStringLiteral("Ok"), 30000);
     const qsizetype mark = m_station->log().mark();
     QVERIFY(startBatch(QStringLiteral("60")));
-    QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 20000);
-    QCOMPARE(done.boxText(), QStringLiteral("Задание выполнено, но записать его в базу данных полностью не удалось."));
-    QVERIFY(m_station->log().since(mark).contains("\nThe butch has not been recorded completely in the database\n"));
-    QTRY_VERIFY(m_station->button("startButton")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(stopped.answered(), 20000);
+    QCOMPARE(stopped.boxText(),
+        QStringLiteral("Не удалось записать задание в базу данных: database or disk is full. Задание остановлено."));
+    QVERIFY(m_station->log().since(mark).contains(
+        "\nThe butch can not be recorded in the database, the work is stopped\n"));
+    QCOMPARE(fills().size(), 1);
+    QTRY_VERIFY(m_station->button("continueButton")->isEnabled());
 }
 
 void tst_Workflow::preparatoryDischarge_data()

@@ -69,8 +69,9 @@ void tst_ProductionSchema::upgrade_data()
     const QString versionZero = QStringLiteral("CREATE TABLE product (idProduct INTEGER PRIMARY KEY, productName "
                                                "TEXT); INSERT INTO product VALUES (NULL, 'Мука');");
     QTest::addRow("first start, this program's own steps")
-        << QString() << ProductionSchema::upgradeSteps() << ProductionSchema::Outcome::Current
-        << int(ProductionSchema::upgradeSteps().size()) << designed << QByteArray();
+        << QString() << ProductionSchema::upgradeSteps() << ProductionSchema::Outcome::Upgraded
+        << int(ProductionSchema::upgradeSteps().size()) << QStringLiteral("admin,butch,doseWitness,product,task")
+        << QByteArray();
     QTest::addRow("version 0 runs every step") << versionZero << JournalSteps << ProductionSchema::Outcome::Upgraded
                                                << 2 << designed + QStringLiteral(",journal,outbox") << QByteArray();
     QTest::addRow("version 1 runs only the second step")
