@@ -1,10 +1,13 @@
 #include "d415_fendrix.h"
 #include "serialport.h"
 #include "terminationwatcher.h"
+#include "workplacelock.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QStyleFactory>
 #include <QTranslator>
 
@@ -13,12 +16,18 @@
 
 namespace {
 
+const char versionText[] = "d415-workstation " DOSER_VERSION "\n";
+
 const char helpText[] = "Usage: d415-workstation [--ports-only] [Qt options]\n"
                         "The operator workstation of the D415 doser, working in the current directory.\n"
                         "\n"
                         "  --ports-only  list and open only the entries of ports/ in the working directory,\n"
                         "                never the machine's own serial devices (tests, commissioning)\n"
-                        "  -h, --help    show this text and exit\n";
+                        "  -h, --help    show this text and exit\n"
+                        "  --version     show the version and exit\n"
+                        "\n"
+                        "It keeps data.db, ports/ and its log of batches in the working directory; one\n"
+                        "station per directory. Its log goes to standard error.\n";
 
 bool hasOption(int argc, char *argv[], const char *option)
 {
@@ -29,6 +38,18 @@ bool hasOption(int argc, char *argv[], const char *option)
     return false;
 }
 
+// A second station in the same directory would share data.db and the line: it says so and ends.
+int refuseSecondCopy()
+{
+    const QString folder = QDir::currentPath();
+    std::fprintf(stderr, "Another workstation is running in %s, this one ends\n", qPrintable(folder));
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Сообщение"),
+        QStringLiteral("В папке %1 уже работает рабочее место дозатора. Вторая копия не запускается.").arg(folder));
+    TerminationWatcher watcher(&box);
+    box.exec();
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -37,6 +58,10 @@ int main(int argc, char *argv[])
     // Qt unchanged, which passes over options it does not know.
     if (hasOption(argc, argv, "--help") || hasOption(argc, argv, "-h")) {
         std::fputs(helpText, stdout);
+        return 0;
+    }
+    if (hasOption(argc, argv, "--version")) {
+        std::fputs(versionText, stdout);
         return 0;
     }
     if (hasOption(argc, argv, "--ports-only"))
@@ -50,6 +75,10 @@ int main(int argc, char *argv[])
             QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         application.installTranslator(&qtTranslator);
 
+    WorkplaceLock workplace;
+    if (!workplace.acquire())
+        return refuseSecondCopy();
+
     int exitCode = 0;
     {
         D415_Fendrix window;
@@ -59,6 +88,7 @@ int main(int argc, char *argv[])
         QApplication::setFont(font);
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         window.show();
+        window.warnIfRecordsUnusable();
         window.restoreLastSession();
         // A termination signal while the start-up restore question waits closes the window before the event
         // loop runs; a loop started then would wait for a close that has already happened.

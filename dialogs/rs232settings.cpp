@@ -4,7 +4,9 @@
 
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QVariant>
 
+#include <algorithm>
 #include <cstdio>
 
 rs232Settings::rs232Settings(QWidget *parent)
@@ -29,36 +31,51 @@ rs232Settings::~rs232Settings()
     std::fputs("~rs232Settings()\n", stderr);
 }
 
-void rs232Settings::addComPorts(const QList<QString> &ports)
+void rs232Settings::addPort(const QString &text, const QString &name)
 {
-    comPortNameComboBox->addItems(ports);
+    comPortNameComboBox->addItem(text, name);
 }
 
-void rs232Settings::refreshComPorts(const QList<QString> &ports)
+void rs232Settings::addComPorts(const QList<QString> &ports)
 {
-    const QString current = comPortNameComboBox->currentText();
+    for (const QString &port : ports)
+        addPort(port, port);
+}
+
+void rs232Settings::refreshComPorts(const QList<QString> &ports, const QList<RefusedPort> &refused)
+{
+    const QString current = getCurrentCOMPort();
+    const bool currentRefused
+        = std::any_of(refused.begin(), refused.end(), [&](const RefusedPort &port) { return port.name == current; });
     QStringList listed = ports;
-    if (!current.isEmpty() && !listed.contains(current))
+    if (!current.isEmpty() && !listed.contains(current) && !currentRefused)
         listed.prepend(current);
     const QSignalBlocker quiet(comPortNameComboBox);
     comPortNameComboBox->clear();
-    comPortNameComboBox->addItems(listed);
-    comPortNameComboBox->setCurrentIndex(current.isEmpty() ? 0 : int(listed.indexOf(current)));
+    addComPorts(listed);
+    for (const RefusedPort &port : refused) {
+        const QString reason = port.group.isEmpty() ? QStringLiteral("нет доступа")
+                                                    : QStringLiteral("нет доступа: группа %1").arg(port.group);
+        addPort(QStringLiteral("%1 (%2)").arg(port.name, reason), port.name);
+    }
+    // Only the operator makes a refused device current: found by itself it would be tried for ever.
+    const int first = listed.isEmpty() ? -1 : 0;
+    comPortNameComboBox->setCurrentIndex(current.isEmpty() ? first : comPortNameComboBox->findData(current));
 }
 
-void rs232Settings::announcePortChange(const QString &portName)
+void rs232Settings::announcePortChange()
 {
     // A choice that changes the entry gives currentIndexChanged and then activated, in one call; the
     // mark outlives that call only until the event loop runs again.
     m_portChangeAnnounced = true;
     QTimer::singleShot(0, this, [this] { m_portChangeAnnounced = false; });
-    emit comPortChanged(portName);
+    emit comPortChanged(getCurrentCOMPort());
 }
 
 void rs232Settings::announceChosenPort()
 {
     if (!m_portChangeAnnounced)
-        emit comPortChanged(comPortNameComboBox->currentText());
+        emit comPortChanged(getCurrentCOMPort());
     m_portChangeAnnounced = false;
 }
 
@@ -70,7 +87,8 @@ void rs232Settings::lockLineChoice(bool locked)
 
 QString rs232Settings::getCurrentCOMPort() const
 {
-    return comPortNameComboBox->currentText();
+    const QVariant name = comPortNameComboBox->currentData();
+    return name.isValid() ? name.toString() : comPortNameComboBox->currentText();
 }
 
 QString rs232Settings::getCurrentCOMPortRate() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "refusedport.h"
 #include "ui_rs232settings.h"
 
 #include <QDialog>
@@ -24,15 +25,19 @@ signals:
 public slots:
     void addComPorts(const QList<QString> &ports);
     /// Replaces the port list with @p ports without announcing anything; the current port stays current
-    /// and listed even when @p ports lacks it (the port open here cannot be opened a second time).
-    void refreshComPorts(const QList<QString> &ports);
+    /// and listed even when @p ports lacks it (the port open here cannot be opened a second time). The
+    /// @p refused devices follow, each with its reason ("ttyUSB0 (нет доступа: группа dialout)"); one
+    /// can be chosen (it is tried like any port) but never becomes current by itself.
+    void refreshComPorts(const QList<QString> &ports, const QList<RefusedPort> &refused = {});
+    /// The chosen port's name as it is opened, without any reason shown beside it.
     QString getCurrentCOMPort() const;
     QString getCurrentCOMPortRate() const;
     /// Keeps the port and the speed from being changed (an open batch is dosed over this line).
     void lockLineChoice(bool locked);
 
 private:
-    void announcePortChange(const QString &portName);
+    void announcePortChange();
+    void addPort(const QString &text, const QString &name);
     void announceChosenPort();
 
     // Set while a change of the current port is being announced: the choice that made it is not

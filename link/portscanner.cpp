@@ -5,9 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -172,21 +176,21 @@ QSet<PortScanner::FileId> PortScanner::lockedFiles()
     return locked;
 }
 
-bool PortScanner::canOpenNow(const QString &path, const QSet<FileId> &locked)
+PortScanner::Access PortScanner::accessNow(const QString &path, const QSet<FileId> &locked)
 {
     const QByteArray nativePath = QFile::encodeName(path);
     FileStatus st {};
     if (stat(nativePath.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
-        return false;
+        return Access::Unusable;
     // Opening raises DTR and RTS: never on a line this program, another instance of it or a program
     // whose lock file names it is using.
     const PortLockFile::Owner owner = PortLockFile::ownerOf(path);
     if (PortRegistry::isHeld(st.st_rdev) || locked.contains({st.st_dev, st.st_ino})
         || owner == PortLockFile::Owner::Running)
-        return false;
+        return Access::Unusable;
     const int fd = ::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return errno == EACCES || errno == EPERM ? Access::NoPermission : Access::Unusable;
     // The lines of a port another program holds are left alone; a free one is lowered again at once.
     // The exclusive mark of a crashed station, whose lock names an ended process, holds nothing.
     const bool usable = isatty(fd) && (owner == PortLockFile::Owner::Ended || !isHeldExclusively(fd))
@@ -196,7 +200,32 @@ bool PortScanner::canOpenNow(const QString &path, const QSet<FileId> &locked)
         ioctl(fd, TIOCMBIC, &lines);
     }
     ::close(fd);
-    return usable;
+    return usable ? Access::Usable : Access::Unusable;
+}
+
+RefusedPort PortScanner::refusal(const QString &name, const QString &path)
+{
+    RefusedPort port {name, QString()};
+    FileStatus st {};
+    const bool groupMayOpen = stat(QFile::encodeName(path).constData(), &st) == 0
+        && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (groupMayOpen) {
+        if (const group *owner = getgrgid(st.st_gid))
+            port.group = QString::fromLocal8Bit(owner->gr_name);
+    }
+    // Once per port and process: the list is looked at every second while there is no line.
+    static QMutex loggedMutex;
+    static QSet<QString> logged;
+    const QMutexLocker lock(&loggedMutex);
+    if (!logged.contains(name)) {
+        logged.insert(name);
+        if (port.group.isEmpty())
+            std::fprintf(stderr, "Port %s (%s): no permission to open it\n", qPrintable(name), qPrintable(path));
+        else
+            std::fprintf(stderr, "Port %s (%s): no permission to open it, join the group %s and log in again\n",
+                qPrintable(name), qPrintable(path), qPrintable(port.group));
+    }
+    return port;
 }
 
 bool PortScanner::isHeldExclusively(int fd)
@@ -205,22 +234,32 @@ bool PortScanner::isHeldExclusively(int fd)
     return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
 }
 
-QStringList PortScanner::availablePorts(bool includeSystemPorts)
+QStringList PortScanner::availablePorts(bool includeSystemPorts, QList<RefusedPort> *refused)
 {
     const QSet<FileId> locked = lockedFiles();
     QStringList names;
+    const auto consider = [&](const QString &name, const QString &path) {
+        switch (accessNow(path, locked)) {
+        case Access::Usable: names << name; break;
+        case Access::NoPermission:
+            if (refused)
+                refused->append(refusal(name, path));
+            break;
+        case Access::Unusable: break;
+        }
+    };
     for (const QString &name : workingDirectoryPorts()) {
         const QString path = devicePath(name);
-        if (path.startsWith(QLatin1String("ports/")) && canOpenNow(path, locked))
-            names << name;
+        if (path.startsWith(QLatin1String("ports/")))
+            consider(name, path);
     }
     if (!includeSystemPorts)
         return names;
     for (const QString &name : systemPorts()) {
         // A ports/ entry of the same name is what open() would take; it has been looked at above.
         const QString path = devicePath(name);
-        if (path.startsWith(QLatin1String("/dev/")) && canOpenNow(path, locked))
-            names << name;
+        if (path.startsWith(QLatin1String("/dev/")))
+            consider(name, path);
     }
     return names;
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "refusedport.h"
+
+#include <QList>
 #include <QSet>
 #include <QStringList>
 
@@ -11,7 +14,9 @@
 class PortScanner
 {
 public:
-    static QStringList availablePorts(bool includeSystemPorts);
+    /// With @p refused given, the devices this user may not open are put there (each written to the log
+    /// once, with the group to join); they are not in the returned list.
+    static QStringList availablePorts(bool includeSystemPorts, QList<RefusedPort> *refused = nullptr);
 
     /// The device a port name stands for: `ports/NAME` when that entry exists, else `/dev/NAME`; empty
     /// for a name that is not a plain file name and for one that leads to a console (/dev/console,
@@ -40,5 +45,7 @@ private:
     static QStringList workingDirectoryPorts();
     static QStringList systemPorts();
     static QSet<FileId> lockedFiles();
-    static bool canOpenNow(const QString &path, const QSet<FileId> &locked);
+    enum class Access { Usable, Unusable, NoPermission };
+    static Access accessNow(const QString &path, const QSet<FileId> &locked);
+    static RefusedPort refusal(const QString &name, const QString &path);
 };

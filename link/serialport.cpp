@@ -542,6 +542,11 @@ QStringList SerialPort::availablePorts()
     return PortScanner::availablePorts(systemPortsListed.load());
 }
 
+QStringList SerialPort::availablePorts(QList<RefusedPort> *refused)
+{
+    return PortScanner::availablePorts(systemPortsListed.load(), refused);
+}
+
 void SerialPort::setSystemPortsListed(bool listed)
 {
     systemPortsListed.store(listed);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "refusedport.h"
+
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -101,6 +104,8 @@ public:
     /// The names of the ports that can be opened right now: entries of `ports/` (sorted), then the
     /// system's serial devices in natural order. Ports held by this program are never probed.
     static QStringList availablePorts();
+    /// As availablePorts(); the devices there that this user may not open go to @p refused.
+    static QStringList availablePorts(QList<RefusedPort> *refused);
     /// Whether availablePorts() looks at the system's serial devices (true by default). Tests and
     /// demos turn it off so that they never touch the machine's own devices.
     static void setSystemPortsListed(bool listed);

@@ -9,6 +9,7 @@
 #include "serialport.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -16,6 +17,27 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sqlite3.h>
+
+namespace {
+
+// What the operator reads; SQLite's own text follows it for the service engineer.
+QString databaseFault(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("файл не открывается и не создаётся (нет прав на папку или файл, либо data.db — папка)");
+    case SQLITE_NOTADB: return QStringLiteral("файл не является базой данных");
+    case SQLITE_CORRUPT: return QStringLiteral("файл базы данных повреждён");
+    case SQLITE_READONLY: return QStringLiteral("файл доступен только для чтения");
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return QStringLiteral("нет прав на запись");
+    case SQLITE_FULL: return QStringLiteral("диск заполнен");
+    default: return QStringLiteral("ошибка базы данных");
+    }
+}
+
+} // namespace
 
 D415_Fendrix::D415_Fendrix(QWidget *parent)
     : QWidget(parent)
@@ -42,7 +64,10 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
 
     rs232SettingsDialog = new rs232Settings();
     rs232SettingsDialog->hide();
-    rs232SettingsDialog->addComPorts(availablePorts());
+    // Devices this user may not open are listed (and logged) with the group to join from the start.
+    QList<RefusedPort> refusedPorts;
+    const QStringList ports = SerialPort::availablePorts(&refusedPorts);
+    rs232SettingsDialog->refreshComPorts(ports, refusedPorts);
     d415SettingsDialog = new d415Settings();
     d415SettingsDialog->hide();
 
@@ -201,9 +226,35 @@ void D415_Fendrix::connectDoser(int position)
 
 void D415_Fendrix::openDatabase()
 {
-    m_query.open(QStringLiteral("data.db"));
+    const bool opened = m_query.open(QStringLiteral("data.db"));
+    const QString openError = m_query.errorText();
     // The schema reports a file it cannot bring up to date; the station goes on with the designed tables.
     ProductionSchema(m_query).prepare();
+    if (m_query.takesWrites())
+        return;
+    const QString reason = opened ? m_query.errorText() : openError;
+    m_recordsProblem = QStringLiteral("%1 (%2)").arg(databaseFault(m_query.returnCode()), reason);
+    std::fprintf(stderr, "\ndata.db in %s can not be written, nothing will be recorded: %s\n",
+        qPrintable(QDir::currentPath()), qPrintable(reason));
+}
+
+void D415_Fendrix::warnIfRecordsUnusable()
+{
+    if (m_recordsProblem.isEmpty())
+        return;
+    inform(QStringLiteral("База данных data.db в папке %1 не принимает записи: %2.<br>Партии и задания "
+                          "записываться не будут; задание не начнётся, пока причина не устранена и программа "
+                          "не запущена снова.")
+               .arg(QDir::currentPath().toHtmlEscaped(), m_recordsProblem.toHtmlEscaped()));
+}
+
+bool D415_Fendrix::recordsUsable()
+{
+    if (m_recordsProblem.isEmpty())
+        return true;
+    inform(QStringLiteral("Задание не начато: база данных data.db не принимает записи: %1.")
+               .arg(m_recordsProblem.toHtmlEscaped()));
+    return false;
 }
 
 void D415_Fendrix::runQuery(const QString &statement)

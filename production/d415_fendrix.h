@@ -70,6 +70,10 @@ public:
     };
     static constexpr int DoserCount = 1;
 
+    /// Tells the operator, once at start-up, when data.db cannot be opened or written: nothing will be
+    /// recorded, and why. Nothing is shown while the records work.
+    void warnIfRecordsUnusable();
+
     /// Doser position of a doser number (bus address), or -1 when the window does not serve it.
     int positionOf(int number) const;
 
@@ -173,6 +177,8 @@ private:
     void connectDoser(int position);
     void connectLine();
     void openDatabase();
+    /// False, after telling the operator why, when data.db could not be opened or written at start-up.
+    bool recordsUsable();
     void runQuery(const QString &statement);
 
     // Panel helpers.
@@ -259,6 +265,8 @@ private:
 
     SqliteQuery m_query;
     DoseWitnessRecords m_witnessRecords {m_query};
+    // Why data.db takes no records (empty while it does): found at start-up, shown to the operator.
+    QString m_recordsProblem;
     // Statements that failed since the start; a step compares it before and after its statements.
     int failedStatements = 0;
     // Why the last step of a batch could not be recorded (SQLite's text), for the operator.

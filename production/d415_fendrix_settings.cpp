@@ -141,7 +141,9 @@ void D415_Fendrix::reopenLine(const QString &name)
 void D415_Fendrix::refreshPortList()
 {
     const bool hadPort = !rs232SettingsDialog->getCurrentCOMPort().isEmpty();
-    rs232SettingsDialog->refreshComPorts(availablePorts());
+    QList<RefusedPort> refused;
+    const QStringList ports = SerialPort::availablePorts(&refused);
+    rs232SettingsDialog->refreshComPorts(ports, refused);
     // The first port to appear is opened as the first listed port is at start-up.
     const QString current = rs232SettingsDialog->getCurrentCOMPort();
     if (hadPort || current.isEmpty())

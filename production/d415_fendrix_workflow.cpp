@@ -63,6 +63,8 @@ bool D415_Fendrix::canDoReceipt()
 
 void D415_Fendrix::startButton()
 {
+    if (!recordsUsable())
+        return;
     // An open batch that could not be read at start-up is offered first, before a new one may close it.
     if (m_openButchUnknown) {
         restoreLastSession();
@@ -206,7 +208,7 @@ void D415_Fendrix::prepareDoserForWork(int number)
 
 void D415_Fendrix::continueButton()
 {
-    if (canDoReceipt() && doserFormatKnown(0))
+    if (recordsUsable() && canDoReceipt() && doserFormatKnown(0))
         continueButtonActions();
 }
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the workstation, the doser simulator and the tests need.
-# Safe to run again: it only calls apt-get when a package is missing, and stays quiet otherwise.
+# Installs the Debian 12 packages that are missing: with no argument (or "test") what the build, the tests
+# and the package check need; with "run" only what building and running the workstation and the
+# simulator need. Safe to run again: it calls apt-get only when a package is missing, and stays quiet
+# otherwise. As root it installs directly; otherwise through sudo, and says so plainly when it cannot.
 set -euo pipefail
 
 packages=(
@@ -9,9 +11,16 @@ packages=(
     libsqlite3-dev sqlite3
     libgl-dev
     fonts-dejavu-core
-    # The link benchmark's yardstick (a plain QSerialPort exchange); the program does not use it.
-    qt6-serialport-dev
 )
+if [ "${1:-test}" != run ]; then
+    packages+=(
+        # The link benchmark's yardstick (a plain QSerialPort exchange); the program does not use it.
+        qt6-serialport-dev
+        # The package and its check: file and dpkg-shlibdeps (CPack finds the libraries with them), lintian,
+        # the desktop entry's and the units' checkers.
+        file dpkg-dev lintian desktop-file-utils systemd
+    )
+fi
 # Images are redrawn from their SVG sources with rsvg-convert; only needed when they change.
 if [ "${WITH_IMAGE_TOOLS:-0}" = 1 ]; then packages+=(librsvg2-bin); fi
 
@@ -21,9 +30,19 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        echo "This user cannot install them (not root, and there is no sudo). As root, run:" >&2
+        echo "    apt-get install ${missing[*]}" >&2
+        exit 1
+    fi
+    sudo=(sudo)
+fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if ! "${sudo[@]}" apt-get update -qq || ! "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    echo "Could not install: ${missing[*]} (see apt-get's message above)." >&2
+    exit 1
+fi

@@ -17,11 +17,32 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
     exit 1
 fi
 
-bash "$root/scripts/build.sh"
+# Only the two programs: the tests and benchmarks are left to the test command.
+DEPS=run bash "$root/scripts/build.sh" -DBUILD_TESTING=OFF
 mkdir -p "$work/ports"
 cd "$work"
 
+# Copies standard input into FILE; past LOG_LIMIT bytes (10 MB) FILE becomes FILE.1 (the one before is
+# dropped) and a new FILE begins, so the two hold the latest conversation and never more than twice that.
+keep_bounded() {
+    local file="$1" limit="${LOG_LIMIT:-10000000}" size=0 line
+    # Ctrl+C is for the station and the simulator; this ends when the simulator closes its side.
+    trap "" INT TERM HUP
+    exec 3>"$file"
+    while IFS= read -r line; do
+        printf '%s\n' "$line" >&3
+        size=$((size + ${#line} + 1))
+        if [ "$size" -ge "$limit" ]; then
+            mv -f "$file" "$file.1"
+            exec 3>"$file"
+            size=0
+        fi
+    done
+    exec 3>&-
+}
+
 sim_pid=""
+log_pid=""
 station_pid=""
 station_options=()
 stop_simulator() {
@@ -41,13 +62,18 @@ trap stop_simulator EXIT
 trap close_station INT TERM HUP
 
 if [ "${NO_SIMULATOR:-0}" != 1 ]; then
-    # The simulator's conversation goes to a file; the station's own log stays on this terminal.
-    "$build/sim/d415-sim" --no-control </dev/null 2>"$work/simulator.log" &
+    # The simulator's conversation goes to a file kept under a bound (about 125 MB a day otherwise);
+    # the station's own log stays on this terminal.
+    exec {log_fd}> >(keep_bounded "$work/simulator.log")
+    log_pid=$!
+    "$build/sim/d415-sim" --no-control </dev/null 2>&$log_fd &
     sim_pid=$!
+    exec {log_fd}>&-
     for _ in $(seq 1 100); do
         [ -L "$work/ports/d415" ] && break
         if ! kill -0 "$sim_pid" 2>/dev/null; then
             echo "The doser simulator did not start; its log:" >&2
+            wait "$log_pid" 2>/dev/null || true
             cat "$work/simulator.log" >&2
             exit 1
         fi

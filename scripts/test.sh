@@ -4,7 +4,7 @@
 # last. Fails when either run fails.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-bash "$root/scripts/build.sh"
+bash "$root/scripts/build.sh" -DBUILD_TESTING=ON
 tsan_status=0
 if [ "${DOSER_SKIP_TSAN:-0}" != 1 ]; then
     bash "$root/scripts/test-tsan.sh" || tsan_status=$?

@@ -25,12 +25,17 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("d415-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(DOSER_VERSION));
 
     SimOptions options;
     if (!options.parse(QCoreApplication::arguments()))
         return fail(2, options.error() + QStringLiteral(" (see --help)"));
     if (options.helpRequested()) {
         std::fputs(SimOptions::helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (options.versionRequested()) {
+        std::fputs("d415-sim " DOSER_VERSION "\n", stdout);
         return 0;
     }
 

@@ -132,6 +132,7 @@ QCommandLineParser &describe(QCommandLineParser &parser)
         "directory, where the workstation lists its ports: start the simulator first, in the workstation's\n"
         "working directory. The link is removed when the simulator ends (Ctrl+C, SIGTERM, SIGHUP, \"quit\")."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({{QStringLiteral("n"), QStringLiteral("name")},
         QStringLiteral("Name of the link in ports/ (d415)."), QStringLiteral("NAME"), QStringLiteral("d415")});
     for (const ValueOption &option : valueOptions)
@@ -173,6 +174,10 @@ bool SimOptions::parse(const QStringList &arguments)
     }
     if (parser.isSet(QStringLiteral("help"))) {
         m_helpRequested = true;
+        return true;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        m_versionRequested = true;
         return true;
     }
     if (!parser.positionalArguments().isEmpty()) {

@@ -19,6 +19,8 @@ public:
     /// End when standard input ends.
     bool exitOnEndOfInput() const { return m_exitOnEndOfInput; }
     bool helpRequested() const { return m_helpRequested; }
+    /// The caller should print its name and version and end.
+    bool versionRequested() const { return m_versionRequested; }
     QString error() const { return m_error; }
 
     static QString helpText();
@@ -29,5 +31,6 @@ private:
     bool m_controlFromStdin = true;
     bool m_exitOnEndOfInput = false;
     bool m_helpRequested = false;
+    bool m_versionRequested = false;
     QString m_error;
 };

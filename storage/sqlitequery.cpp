@@ -24,7 +24,8 @@ bool SqliteQuery::open(const QString &fileName)
     m_returnCode = sqlite3_open(fileName.toUtf8().constData(), &m_db);
     if (m_returnCode != SQLITE_OK) {
         // sqlite3_open can hand back a handle even on failure; it carries the error text.
-        std::fprintf(stderr, "\nCan't open database: %s\n", m_db ? sqlite3_errmsg(m_db) : "out of memory");
+        m_errorText = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : "out of memory");
+        std::fprintf(stderr, "\nCan't open database: %s\n", qPrintable(m_errorText));
         sqlite3_close(m_db);
         m_db = nullptr;
     } else {
@@ -33,6 +34,23 @@ bool SqliteQuery::open(const QString &fileName)
     }
     m_opened = true;
     return m_db != nullptr;
+}
+
+bool SqliteQuery::takesWrites()
+{
+    if (!m_db) {
+        m_returnCode = SQLITE_CANTOPEN;
+        return false;
+    }
+    // Silent on purpose: the statements of the log are the station's own.
+    m_returnCode = sqlite3_exec(
+        m_db, "BEGIN IMMEDIATE; CREATE TABLE write_probe (x); DROP TABLE write_probe;", nullptr, nullptr, nullptr);
+    const bool busy = m_returnCode == SQLITE_BUSY || m_returnCode == SQLITE_LOCKED;
+    if (m_returnCode != SQLITE_OK && !busy)
+        m_errorText = QString::fromUtf8(sqlite3_errmsg(m_db));
+    if (!sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+    return m_returnCode == SQLITE_OK || busy;
 }
 
 void SqliteQuery::close()

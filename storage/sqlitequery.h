@@ -19,6 +19,11 @@ public:
     /// Opens (creating if missing) the file, logging "Can open database" or "Can't open database" with
     /// SQLite's error text. A failed open leaves no connection: later statements log and yield nothing.
     bool open(const QString &fileName);
+    /// Whether the file takes a write: a table made and dropped in a transaction that is rolled back, so
+    /// the file stays as it was. False with returnCode() and errorText() saying why (a file that is no
+    /// database, a read-only file, a folder where the journal cannot be made; without a connection only the
+    /// code). A lock held by another program for longer than the busy wait counts as writable.
+    bool takesWrites();
     /// Closes the connection; safe to call twice.
     void close();
     bool isOpen() const { return m_db != nullptr; }
@@ -39,7 +44,7 @@ public:
     bool opened() const { return m_opened; }
     /// Rows the last statement inserted, changed or deleted.
     int changes() const { return m_changes; }
-    /// SQLite's text for the last statement's outcome.
+    /// SQLite's text for the last statement's outcome (or the last failed open() or takesWrites()).
     QString errorText() const { return m_errorText; }
 
     /// A text as an SQL string literal ('...' with inner quotes doubled), so that a product called

@@ -13,6 +13,9 @@ private slots:
     void firstStartCreatesTablesAndClosesInOrder();
     void secondStartKeepsRows();
     void terminationWhileRestoreQuestionWaits();
+    void optionPrintsAndEnds_data();
+    void optionPrintsAndEnds();
+    void secondCopyInSameFolderRefuses();
 
 private:
     QByteArray runUntilClosed(const QByteArray &ready = "All butches are finished");
@@ -110,6 +113,71 @@ void tst_Startup::terminationWhileRestoreQuestionWaits()
     query.open(QStringLiteral("data.db"));
     query.runQuery(QStringLiteral("SELECT endTime FROM butch WHERE idButch = 7"));
     QCOMPARE(query.values(), (QList<QByteArray> {QByteArray()}));
+}
+
+void tst_Startup::optionPrintsAndEnds_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("printed");
+    QTest::addRow("--help") << "--help"
+                            << "Usage: d415-workstation";
+    QTest::addRow("--version") << "--version"
+                               << "d415-workstation " DOSER_VERSION "\n";
+}
+
+/// Printed and ended like any Linux program: no window (no display is there to open one), no data.db,
+/// no settings, nothing in the folder.
+void tst_Startup::optionPrintsAndEnds()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, printed);
+    const QStringList before = QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(WORKSTATION_PROGRAM), {option});
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(QString::fromUtf8(program.readAllStandardOutput()).startsWith(printed));
+    QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    QCOMPARE(QDir(QStringLiteral("config")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+/// Two stations in one folder would share data.db and ports/: the second says so and ends with a
+/// non-zero status, without touching data.db; the first goes on.
+void tst_Startup::secondCopyInSameFolderRefuses()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(QStringLiteral(WORKSTATION_PROGRAM), {QStringLiteral("--ports-only")});
+    QByteArray firstLog;
+    QTRY_VERIFY_WITH_TIMEOUT((firstLog += first.readAllStandardError()).contains("All butches are finished"), 20000);
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(WORKSTATION_PROGRAM), {QStringLiteral("--ports-only")});
+    QByteArray secondLog;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (secondLog += second.readAllStandardError()).contains("Another workstation is running in "), 20000);
+    // Its message waits for the operator; a service manager's stop ends it the same way.
+    second.terminate();
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 1);
+    secondLog += second.readAllStandardError();
+    QVERIFY2(!secondLog.contains("database"), secondLog.constData());
+
+    QCOMPARE(first.state(), QProcess::Running);
+    first.terminate();
+    QVERIFY(first.waitForFinished(20000));
+    firstLog += first.readAllStandardError();
+    QVERIFY2(firstLog.contains("APPLICATION IS CLOSED, ALL WORKS ARE STOPPED\n"), firstLog.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

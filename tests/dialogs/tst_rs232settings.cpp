@@ -156,29 +156,40 @@ void tst_rs232Settings::refreshKeepsCurrentPort_data()
 {
     QTest::addColumn<QStringList>("before");
     QTest::addColumn<QStringList>("found");
+    QTest::addColumn<QStringList>("refused"); // "name:group" of devices this user may not open
     QTest::addColumn<QStringList>("listed");
     QTest::addColumn<QString>("current");
 
     QTest::addRow("current port open here, so not found")
-        << QStringList {"line1", "line2"} << QStringList {"line0", "line2"} << QStringList {"line1", "line0", "line2"}
-        << "line1";
-    QTest::addRow("current port found") << QStringList {"line1"} << QStringList {"line1", "line3"}
+        << QStringList {"line1", "line2"} << QStringList {"line0", "line2"} << QStringList {}
+        << QStringList {"line1", "line0", "line2"} << "line1";
+    QTest::addRow("current port found") << QStringList {"line1"} << QStringList {"line1", "line3"} << QStringList {}
                                         << QStringList {"line1", "line3"} << "line1";
-    QTest::addRow("first port found for an empty list")
-        << QStringList {} << QStringList {"line3", "line4"} << QStringList {"line3", "line4"} << "line3";
-    QTest::addRow("still nothing") << QStringList {} << QStringList {} << QStringList {} << "";
+    QTest::addRow("first port found for an empty list") << QStringList {} << QStringList {"line3", "line4"}
+                                                        << QStringList {} << QStringList {"line3", "line4"} << "line3";
+    QTest::addRow("still nothing") << QStringList {} << QStringList {} << QStringList {} << QStringList {} << "";
+    QTest::addRow("device without permission, after the usable ports")
+        << QStringList {} << QStringList {"line1"} << QStringList {"ttyUSB0:dialout"}
+        << QStringList {"line1", "ttyUSB0 (нет доступа: группа dialout)"} << "line1";
+    QTest::addRow("device without permission never current by itself")
+        << QStringList {} << QStringList {} << QStringList {"ttyUSB0:dialout", "ttyS4:"}
+        << QStringList {"ttyUSB0 (нет доступа: группа dialout)", "ttyS4 (нет доступа)"} << "";
 }
 
 void tst_rs232Settings::refreshKeepsCurrentPort()
 {
     QFETCH(QStringList, before);
     QFETCH(QStringList, found);
+    QFETCH(QStringList, refused);
     QFETCH(QStringList, listed);
     QFETCH(QString, current);
+    QList<RefusedPort> refusedPorts;
+    for (const QString &entry : refused)
+        refusedPorts.append({entry.section(QLatin1Char(':'), 0, 0), entry.section(QLatin1Char(':'), 1)});
     m_dialog->addComPorts(before);
     QSignalSpy ports(m_dialog.get(), &rs232Settings::comPortChanged);
 
-    m_dialog->refreshComPorts(found);
+    m_dialog->refreshComPorts(found, refusedPorts);
 
     QStringList shown;
     for (int row = 0; row < portList()->count(); ++row)
@@ -192,6 +203,15 @@ void tst_rs232Settings::refreshKeepsCurrentPort()
         QVERIFY(chooseComboEntry(portList(), int(listed.indexOf(current))));
         QCOMPARE(ports.count(), 1);
     }
+    if (refusedPorts.isEmpty())
+        return;
+    // Chosen by the operator, a device without permission is tried by its bare name and stays chosen.
+    showDialog();
+    QVERIFY(chooseComboEntry(portList(), portList()->count() - 1));
+    QCOMPARE(ports.last().at(0).toString(), refusedPorts.last().name);
+    QCOMPARE(m_dialog->getCurrentCOMPort(), refusedPorts.last().name);
+    m_dialog->refreshComPorts(found, refusedPorts);
+    QCOMPARE(m_dialog->getCurrentCOMPort(), refusedPorts.last().name);
 }
 
 void tst_rs232Settings::closeButtonHidesDialog()

@@ -114,6 +114,7 @@ D415_Fendrix *StationHarness::startStation()
 {
     m_window = new D415_Fendrix;
     m_window->show();
+    m_window->warnIfRecordsUnusable();
     m_window->restoreLastSession();
     return m_window;
 }

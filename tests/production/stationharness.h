@@ -50,7 +50,7 @@ public:
     SimulatorProcess *sim() const { return m_sim.get(); }
     int requestCount(const QString &commandAndParameter);
 
-    /// Builds the window and runs its start as the program does: shown, then the restore check.
+    /// Builds the window and runs its start as the program does: shown, the records checked, the restore check.
     D415_Fendrix *startStation();
     /// The station as it ends when its process is killed: no close, no stop-work, no orderly shutdown.
     void killStation();
