@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMap>
 
 #include <cstdio>
 
@@ -37,16 +38,25 @@ int main(int argc, char *argv[])
     const QList<FaultSweep::Cell> cells = all.mid(first, count);
     int bad = 0;
     int unfired = 0;
+    // What the operator was shown, by fault: the texts of the boxes and the states that explained stops.
+    QMap<QString, QMap<QString, int>> shown;
     for (qsizetype i = 0; i < cells.size(); ++i) {
         const FaultSweep::Cell &cell = cells.at(i);
         const FaultSweep::Run run = FaultSweep::run(&cell);
         unfired += run.aimFired ? 0 : 1;
+        for (const QString &text : run.shown)
+            ++shown[cell.fault.name][QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))];
         if (run.ok())
             continue;
         ++bad;
         std::printf("BAD %lld %s: %s\n    shown: %s\n", static_cast<long long>(first + i), qPrintable(cell.name()),
             qPrintable(run.failure), qPrintable(run.shown.join(QStringLiteral(" | "))));
         std::fflush(stdout);
+    }
+    for (auto fault = shown.cbegin(); fault != shown.cend(); ++fault) {
+        std::printf("shown with \"%s\":\n", qPrintable(fault.key()));
+        for (auto text = fault->cbegin(); text != fault->cend(); ++text)
+            std::printf("  %5d  %s\n", text.value(), qPrintable(text.key()));
     }
     std::printf("runs %lld (of %lld in the matrix), bad cells %d, aims that did not fire %d, wall time %.1f s\n",
         static_cast<long long>(cells.size()), static_cast<long long>(all.size()), bad, unfired,

@@ -43,13 +43,10 @@ QString firstCell(const QString &statement)
 
 QString ordinal(int n)
 {
-    const int lastTwo = n % 100;
-    const char *suffix = (lastTwo >= 11 && lastTwo <= 13) ? "th"
-        : n % 10 == 1                                     ? "st"
-        : n % 10 == 2                                     ? "nd"
-        : n % 10 == 3                                     ? "rd"
-                                                          : "th";
-    return QString::number(n) + QLatin1String(suffix);
+    static const char *const suffixes[] = {"th", "st", "nd", "rd"};
+    const int last = n % 10;
+    const bool teen = n % 100 / 10 == 1;
+    return QString::number(n) + QLatin1String(!teen && last <= 3 ? suffixes[last] : "th");
 }
 
 /// One run: the station driven by an operator who answers every box with "Да" or "Ok", waits for the line,
@@ -173,11 +170,13 @@ QString FaultSweep::Cell::name() const
 
 QList<FaultSweep::Fault> FaultSweep::faults()
 {
-    // Late beyond the station's 150 ms reply time-out; the line away for longer than a reopening takes.
+    // Late beyond the station's 150 ms reply time-out; the line away for longer than a reopening takes;
+    // the station killed as the request arrives, or once the doser has acted on it and before its reply.
     return {{QStringLiteral("garbled"), QStringLiteral("badcrc")}, {QStringLiteral("cut"), QStringLiteral("partial")},
         {QStringLiteral("dropped"), QStringLiteral("silence")}, {QStringLiteral("late"), QStringLiteral("slow 400")},
         {QStringLiteral("hung up"), QStringLiteral("hangup 1500")},
-        {QStringLiteral("killed"), QStringLiteral("mark"), true}};
+        {QStringLiteral("killed at the request"), QStringLiteral("mark"), true},
+        {QStringLiteral("killed awaiting the reply"), QStringLiteral("hold 1000"), true}};
 }
 
 QList<FaultSweep::Cell> FaultSweep::matrix(const QStringList &batchRequests)

@@ -40,6 +40,7 @@ void tst_FaultSweep::everyKindOfRequestEveryFault()
 {
     QFETCH(FaultSweep::Cell, cell);
     const FaultSweep::Run run = FaultSweep::run(&cell);
+    qInfo("shown: %s", qPrintable(run.shown.join(QStringLiteral(" | "))));
     QVERIFY2(run.ok(), qPrintable(run.failure + QStringLiteral("; shown: ") + run.shown.join(QStringLiteral(" | "))));
     QVERIFY(run.aimFired);
 }
