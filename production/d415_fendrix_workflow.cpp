@@ -199,9 +199,12 @@ void D415_Fendrix::prepareDoserForWork(int number)
     if (position < 0)
         return;
     std::fprintf(stderr, "Prepareing doser %d for work\n", number);
-    // The hopper is emptied before the first dose; what it held is weighed by the discharge report.
+    // The hopper is emptied before the first dose; what it held is weighed by the discharge report. That
+    // report is the preparatory one whenever the dose count's reply comes: one asked once more arrives
+    // after the discharge's.
     d415[position]->resetErrorFlag();
     d415[position]->requestDoseCount();
+    doserState[position].firstDischargeMarker = true;
     d415[position]->uploadDose();
     doserState[position].downloadPending = true;
 }
@@ -321,6 +324,9 @@ void D415_Fendrix::doDownloadUploadCycle(int number)
     // Filling goes first, and one command per tick: the doser takes one job at a time.
     if (doser.downloadPending) {
         doser.downloadPending = false;
+        // A discharge after a fill empties a dose, never the hopper before the first: a late dose count
+        // reply must not mark it so.
+        doser.firstDischargeMarker = false;
         downloadDose(position, doser.doseWeight, doser.decimals);
         std::fprintf(stderr, "device %d is working, dose is being downloaded\n", number);
     } else if (doser.uploadPending) {

@@ -42,13 +42,16 @@ bool parseByte(const QString &text, int *value)
 
 QString AimList::Aim::text() const
 {
-    return QStringLiteral("%1 %2 %3").arg(nth).arg(kindName, fault.text());
+    const QString from = fromName.isEmpty() ? QString() : QStringLiteral(" from ") + fromName;
+    return QStringLiteral("%1 %2 %3%4").arg(nth).arg(kindName, fault.text(), from);
 }
 
 bool AimList::add(const QStringList &words, QString *error)
 {
-    if (words.size() < 3) {
-        *error = QStringLiteral("expected: at N KIND FAULT [MS]");
+    QStringList aimWords = words;
+    const qsizetype from = words.indexOf(QStringLiteral("from"));
+    if (aimWords.size() < 3 || (from >= 0 && (from < 3 || from != words.size() - 2))) {
+        *error = QStringLiteral("expected: at N KIND FAULT [MS] [from KIND]");
         return false;
     }
     Aim aim;
@@ -58,27 +61,34 @@ bool AimList::add(const QStringList &words, QString *error)
         *error = QStringLiteral("expected a request count from 1 to 1000000, not \"%1\"").arg(words[0]);
         return false;
     }
-    if (!parseKind(words[1].toLower(), &aim, error) || !FaultPlan::Fault::parse(words.mid(2), &aim.fault, error))
+    if (from >= 0) {
+        if (!parseKind(words.last().toLower(), &aim.fromName, &aim.fromCommand, &aim.fromParameter, error))
+            return false;
+        aim.started = false;
+        aimWords = words.mid(0, from);
+    }
+    if (!parseKind(aimWords[1].toLower(), &aim.kindName, &aim.command, &aim.parameter, error)
+        || !FaultPlan::Fault::parse(aimWords.mid(2), &aim.fault, error))
         return false;
     m_aims.append(aim);
     return true;
 }
 
-bool AimList::parseKind(const QString &text, Aim *aim, QString *error)
+bool AimList::parseKind(const QString &text, QString *name, int *command, int *parameter, QString *error)
 {
-    aim->kindName = text;
+    *name = text;
     if (text == QLatin1String("any"))
         return true;
     for (const KindName &known : kindNames) {
         if (text == QLatin1String(known.name)) {
-            aim->command = known.command;
-            aim->parameter = known.parameter;
+            *command = known.command;
+            *parameter = known.parameter;
             return true;
         }
     }
     const QStringList numbers = text.split(QLatin1Char('/'));
-    if (numbers.size() <= 2 && parseByte(numbers[0], &aim->command)
-        && (numbers.size() == 1 || parseByte(numbers[1], &aim->parameter)))
+    if (numbers.size() <= 2 && parseByte(numbers[0], command)
+        && (numbers.size() == 1 || parseByte(numbers[1], parameter)))
         return true;
     *error = QStringLiteral("unknown request kind \"%1\": any, a command (20), command/parameter (24/20) or a "
                             "name (see --help)")
@@ -90,9 +100,8 @@ QList<AimList::Aim> AimList::count(int command, int parameter)
 {
     QList<Aim> fired;
     for (auto aim = m_aims.begin(); aim != m_aims.end();) {
-        const bool matches
-            = (aim->command < 0 || aim->command == command) && (aim->parameter < 0 || aim->parameter == parameter);
-        if (matches && ++aim->seen == aim->nth) {
+        aim->started = aim->started || matches(aim->fromCommand, aim->fromParameter, command, parameter);
+        if (aim->started && matches(aim->command, aim->parameter, command, parameter) && ++aim->seen == aim->nth) {
             fired.append(*aim);
             aim = m_aims.erase(aim);
         } else {
@@ -100,6 +109,11 @@ QList<AimList::Aim> AimList::count(int command, int parameter)
         }
     }
     return fired;
+}
+
+bool AimList::matches(int wantedCommand, int wantedParameter, int command, int parameter)
+{
+    return (wantedCommand < 0 || wantedCommand == command) && (wantedParameter < 0 || wantedParameter == parameter);
 }
 
 QString AimList::describe() const

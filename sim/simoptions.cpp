@@ -83,9 +83,10 @@ Control channel
     delay MS            every reply comes MS ms late (0: at once)
     error CODE          fault bit with this error number until reset-error (command 4)
     reset               leave the fault state, as command 4 does
-    at N KIND FAULT [MS]
+    at N KIND FAULT [MS] [from KIND2]
                         aims FAULT at the N-th request of KIND, counted from now (from the start for
-                        --at); it fires once, on that request, with an FLT line
+                        --at), or with "from" from the first request of KIND2 on (that one
+                        included); it fires once, on that request, with an FLT line
                         "aimed N KIND FAULT [MS]: cmd C/P, ...". Several aims may wait at once.
                         KIND: any, a command (20), command/parameter (24/20), or one of
                           netweight 0, version 3, reset 4, setdose 8, fill 14, fillset 15,
@@ -143,8 +144,8 @@ QCommandLineParser &describe(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("slow-ms"), QStringLiteral("Lateness of slow replies (300)."),
         QStringLiteral("MS"), QStringLiteral("300")});
     parser.addOption({QStringLiteral("at"),
-        QStringLiteral("Aims a fault at one request, counted from the start: AIM is \"N KIND FAULT [MS]\" as for "
-                       "the control command \"at\"; repeatable."),
+        QStringLiteral("Aims a fault at one request, counted from the start: AIM is \"N KIND FAULT [MS] [from "
+                       "KIND]\" as for the control command \"at\"; repeatable."),
         QStringLiteral("AIM")});
     parser.addOption({QStringLiteral("silence"), QStringLiteral("Answer nothing until \"silence off\".")});
     parser.addOption({QStringLiteral("test-mode"), QStringLiteral("Start in test mode.")});

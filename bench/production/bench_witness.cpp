@@ -3,18 +3,17 @@
 //
 //     bench_witness [kills, 100 by default] [reply faults, 200 by default]
 #include "benchstation.h"
+#include "boxanswerer.h"
 #include "d415_fendrix.h"
 #include "simulatorprocess.h"
 #include "sqlitequery.h"
 #include "testworkdir.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <memory>
@@ -63,39 +62,6 @@ qint64 units(const QString &text)
     return std::llround(text.toDouble() * 10);
 }
 
-/// Answers every box the station opens: "Да" to its questions, "Ok" to its notices.
-class BoxAnswerer : public QObject
-{
-public:
-    BoxAnswerer()
-    {
-        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::answer);
-        m_timer.start(10);
-    }
-    bool finished = false;
-    int writeFailures = 0;
-
-private:
-    void answer()
-    {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        const QString text = box->text();
-        finished = finished || text == QStringLiteral("Задание выполнено");
-        if (text.startsWith(QStringLiteral("Не удалось записать")))
-            ++writeFailures;
-        const QList<QAbstractButton *> buttons = box->buttons();
-        for (QAbstractButton *button : buttons) {
-            if (button->text() == QStringLiteral("Да") || button->text() == QStringLiteral("Ok")) {
-                button->click();
-                return;
-            }
-        }
-    }
-    QTimer m_timer;
-};
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -120,6 +86,7 @@ int main(int argc, char *argv[])
     auto pick = [&](const QStringList &list) { return list.at(int(random() % list.size())); };
 
     BoxAnswerer boxes;
+    const QString done = QStringLiteral("Задание выполнено");
     auto window = std::make_unique<D415_Fendrix>();
     if (!showUntilConnected(*window))
         return 1;
@@ -142,14 +109,15 @@ int main(int argc, char *argv[])
                 QStringLiteral("at %1 %2 %3").arg(1 + int(random() % 6)).arg(pick(replyKinds), pick(replyFaults)));
 
         const SimulatorProcess::Totals before = sim.totals();
-        boxes.finished = false;
+        const qsizetype boxesBefore = boxes.count();
+        auto finished = [&] { return boxes.shown(done, boxesBefore); };
         window->changeD415Product(0, QStringLiteral("Сахар"));
         window->setWeight(QString::number(target, 'f', 1), QStringLiteral("11"));
         window->startButton();
         bool killed = false;
         QElapsedTimer batchClock;
         batchClock.start();
-        while (!boxes.finished && batchClock.elapsed() < 120000) {
+        while (!finished() && batchClock.elapsed() < 120000) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             if (kill && !killed && sim.aimedLines().filter(QStringLiteral("aimed ") + killAim).size() > 0) {
                 killed = true;
@@ -162,17 +130,17 @@ int main(int argc, char *argv[])
             auto *resume = window->findChild<QPushButton *>(QStringLiteral("continueButton"));
             auto *start = window->findChild<QPushButton *>(QStringLiteral("startButton"));
             // Killed before its records were written, the batch is started anew.
-            if (!boxes.finished && start->isEnabled() && !resume->isEnabled() && !QApplication::activeModalWidget()) {
+            if (!finished() && start->isEnabled() && !resume->isEnabled() && !QApplication::activeModalWidget()) {
                 pump(300);
-                if (start->isEnabled() && !resume->isEnabled() && !boxes.finished) {
+                if (start->isEnabled() && !resume->isEnabled() && !finished()) {
                     window->changeD415Product(0, QStringLiteral("Сахар"));
                     window->setWeight(QString::number(target, 'f', 1), QStringLiteral("11"));
                     window->startButton();
                 }
             }
-            if (!boxes.finished && resume->isEnabled() && !QApplication::activeModalWidget()) {
+            if (!finished() && resume->isEnabled() && !QApplication::activeModalWidget()) {
                 pump(300);
-                if (resume->isEnabled() && !boxes.finished)
+                if (resume->isEnabled() && !finished())
                     window->continueButton();
             }
         }
@@ -181,7 +149,7 @@ int main(int argc, char *argv[])
         const QStringList fired = sim.aimedLines().mid(aimedBefore);
         figures.kills += killed ? 1 : 0;
         figures.replyFaults += int(fired.size()) - (killed ? 1 : 0);
-        if (!boxes.finished) {
+        if (!finished()) {
             ++figures.stuck;
             std::printf("batch %lld did not finish\n", static_cast<long long>(idButch));
             break;
@@ -205,7 +173,8 @@ int main(int argc, char *argv[])
     }
     const double seconds = double(total.elapsed()) / 1000.0;
     window.reset();
-    figures.writeFailures = boxes.writeFailures;
+    figures.writeFailures
+        = int(boxes.texts().filter(QRegularExpression(QStringLiteral("^Не удалось записать"))).size());
 
     std::printf("batches on one data.db through station kills and reply faults\n");
     std::printf("  batches finished        %d (stuck %d)\n", figures.batches, figures.stuck);

@@ -594,6 +594,8 @@ void tst_Simulator::aimedFaultFiresOnceOnItsRequest_data()
                                  << "junk" << false << 2 << "junk" << 0 << 2;
     QTest::addRow("hangup, 2nd discharge") << "discharge"
                                            << "hangup 300" << false << 3 << "nothing" << 0 << 2;
+    QTest::addRow("badcrc, 2nd netweight from the first 20") << "netweight"
+                                                             << "badcrc from 20" << false << 4 << "bad check" << 0 << 2;
     QTest::addRow("mark, 2nd discharge") << "discharge"
                                          << "mark" << false << 3 << "sound" << 0 << 2;
 }
