@@ -171,6 +171,7 @@ Keyboard *Keyboard::createKeyboard(Keyboard::Type type, QWidget *parent)
         keyboard->layOutFullsize();
     else
         keyboard->layOutNumeric();
+    keyboard->m_numeric = type != FullsizeKeyboard;
     keyboard->fitFunctionLabels();
     keyboard->setMode(Ru);
     // No layout: the dialog takes the size that encloses its keys.
@@ -299,8 +300,8 @@ void Keyboard::setMode(int mode)
 
 void Keyboard::typeCharacter(QChar c)
 {
-    // A value never gets a second decimal point.
-    if (c == QLatin1Char('.') && m_editingArea->toPlainText().contains(QLatin1Char('.')))
+    // A number never gets a second decimal point.
+    if (m_numeric && c == QLatin1Char('.') && m_editingArea->toPlainText().contains(QLatin1Char('.')))
         return;
     m_editingArea->insertPlainText(QString(c));
     // Shift applies to one character only; Caps Lock and the language stay.

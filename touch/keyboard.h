@@ -78,6 +78,8 @@ private:
     void forgetTargets();
 
     int m_mode = Ru;
+    // Numbers take one decimal point; names and descriptions ("в.с.") take as many as they need.
+    bool m_numeric = false;
     QPointer<QWidget> m_target;
     EmbeddedEditInterface *m_receiver = nullptr;
     QTextEdit *m_editingArea = nullptr;
