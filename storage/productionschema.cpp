@@ -1,5 +1,6 @@
 #include "productionschema.h"
 #include "dosewitnessrecords.h"
+#include "eventjournal.h"
 #include "sqlitequery.h"
 #include "sqlitestatement.h"
 
@@ -11,6 +12,8 @@ const QList<ProductionSchema::Step> &ProductionSchema::upgradeSteps()
     static const QList<Step> steps = {
         // 1: the doser's witness kept with each task (DoseWitnessRecords).
         {DoseWitnessRecords::createStatement()},
+        // 2: the event journal (EventJournal).
+        EventJournal::createStatements(),
     };
     return steps;
 }

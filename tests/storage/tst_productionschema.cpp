@@ -70,7 +70,7 @@ void tst_ProductionSchema::upgrade_data()
                                                "TEXT); INSERT INTO product VALUES (NULL, 'Мука');");
     QTest::addRow("first start, this program's own steps")
         << QString() << ProductionSchema::upgradeSteps() << ProductionSchema::Outcome::Upgraded
-        << int(ProductionSchema::upgradeSteps().size()) << QStringLiteral("admin,butch,doseWitness,product,task")
+        << int(ProductionSchema::upgradeSteps().size()) << QStringLiteral("admin,butch,doseWitness,eventJournal,product,task")
         << QByteArray();
     QTest::addRow("version 0 runs every step") << versionZero << JournalSteps << ProductionSchema::Outcome::Upgraded
                                                << 2 << designed + QStringLiteral(",journal,outbox") << QByteArray();
