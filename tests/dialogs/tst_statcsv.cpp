@@ -1,10 +1,12 @@
+#include "csvsavedialog.h"
 #include "modalanswerer.h"
 #include "productionrecords.h"
 #include "stat.h"
 #include "stderrcapture.h"
 #include "testworkdir.h"
+#include "touchtyping.h"
 
-#include <QFileDialog>
+#include <QListWidget>
 #include <QStringEncoder>
 #include <QtTest>
 
@@ -16,7 +18,8 @@
 
 namespace {
 
-// Answers the save dialog the way the operator does: picks `path` and saves.
+// Answers the save dialog the way the operator does: touches the folder of `path` in the list (added to
+// it when it is none of the folders offered), types the file name on the on-screen keyboard and saves.
 class SaveDialogAnswerer : public QObject
 {
 public:
@@ -28,28 +31,34 @@ public:
 
     bool answered() const { return m_answered; }
     QString caption() const { return m_caption; }
-    QStringList filters() const { return m_filters; }
+    QString proposedName() const { return m_proposedName; }
 
 private:
     void poll()
     {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        auto *dialog = qobject_cast<CsvSaveDialog *>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
             QTimer::singleShot(10, this, [this] { poll(); });
             return;
         }
         m_answered = true;
         m_caption = dialog->windowTitle();
-        m_filters = dialog->nameFilters();
-        dialog->selectFile(m_path);
-        // What the dialog's own save button runs (accept() is protected in QFileDialog).
-        QMetaObject::invokeMethod(dialog, "accept");
+        auto *name = dialog->findChild<LineEditEmbedded *>(QStringLiteral("fileNameEdit"));
+        m_proposedName = name->text();
+        const QFileInfo target(m_path);
+        auto *folders = dialog->findChild<QListWidget *>(QStringLiteral("folderList"));
+        const QList<QListWidgetItem *> offered = folders->findItems(target.path(), Qt::MatchExactly);
+        QListWidgetItem *folder = offered.isEmpty() ? new QListWidgetItem(target.path(), folders) : offered.first();
+        QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, folders->visualItemRect(folder).center());
+        if (!typeOnKeyboard(name, target.fileName()))
+            return;
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
     }
 
     QString m_path;
     bool m_answered = false;
     QString m_caption;
-    QStringList m_filters;
+    QString m_proposedName;
 };
 
 // Root writes into a read-only folder all the same. For the time of one save the test thread gives up
@@ -107,8 +116,8 @@ private slots:
     void fullDiskIsReported();
 
 private:
-    // Clicks "Сохранить" and answers the save dialog with `path`.
-    void save(Stat &stat, const QString &path);
+    // Clicks "Сохранить" and answers the save dialog with `path`; a save that works names the file written.
+    void save(Stat &stat, const QString &path, bool writes = true);
 
     std::unique_ptr<TestWorkDir> m_dir;
     std::unique_ptr<ProductionRecords> m_records;
@@ -126,13 +135,18 @@ void tst_StatCsv::cleanup()
     m_dir.reset();
 }
 
-void tst_StatCsv::save(Stat &stat, const QString &path)
+void tst_StatCsv::save(Stat &stat, const QString &path, bool writes)
 {
     SaveDialogAnswerer answerer(path);
+    std::unique_ptr<ModalAnswerer> written;
+    if (writes)
+        written = std::make_unique<ModalAnswerer>(QStringLiteral("Ok"));
     QTest::mouseClick(stat.saveButton, Qt::LeftButton);
     QVERIFY(answerer.answered());
+    if (written)
+        QCOMPARE(written->boxText(), QStringLiteral("Файл записан:\n") + path);
     QCOMPARE(answerer.caption(), QStringLiteral("Сохранить"));
-    QCOMPARE(answerer.filters(), QStringList {QStringLiteral("CSV (разделители - точка с запятой)(*.csv)")});
+    QCOMPARE(answerer.proposedName(), stat.proposedFileName());
 }
 
 void tst_StatCsv::fileByteForByte()
@@ -220,7 +234,7 @@ void tst_StatCsv::unwritableFileIsReported()
         QSKIP("this process writes into read-only folders");
     ModalAnswerer failure(QStringLiteral("Ok"));
     StderrCapture capture;
-    save(stat, path);
+    save(stat, path, false);
     QVERIFY(failure.answered());
     const QByteArray log = capture.text();
     QVERIFY2(log.startsWith("\nCan't write the file " + path.toUtf8() + ": "), log.constData());
