@@ -94,16 +94,24 @@ bool CsvSaveDialog::writeFile(const QString &path, const QByteArray &bytes, QStr
     if (target.exists() && !target.isFile() && !target.isDir())
         return writeDirectly(path, bytes, error);
     // QSaveFile writes a temporary file in the target's folder, flushes it to disk at commit() and only
-    // then renames it over the target; a failed write removes the temporary file and leaves the target.
+    // then renames it over the target; a cancelled write removes the temporary file and leaves the target.
+    // Unbuffered, and every write checked: Qt 6.4's commit() renames a file whose buffered flush failed (a
+    // full disk, a file size limit) as if it were whole. A short write is written on until the system
+    // refuses, so that its reason ("No space left on device") reaches the operator.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         *error = file.errorString();
         return false;
     }
-    if (file.write(bytes) != bytes.size()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) {
+            *error = file.errorString();
+            file.cancelWriting();
+            return false;
+        }
+        done += written;
     }
     if (!file.commit()) {
         *error = file.errorString();

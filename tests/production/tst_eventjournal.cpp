@@ -67,15 +67,13 @@ void tst_EventJournal::eachOccurrenceIsOneEvent_data()
         << "fault"
         << QStringList {QStringLiteral("fault: Дозатор 30: ошибка 8: Ошибка, нет подачи продукта"),
                QStringLiteral("reset: Дозатор 30: авария (ошибка 8) сброшена, состояние ОСТАНОВ")};
-    QTest::addRow("connection lost and back")
-        << "silence"
-        << QStringList {QStringLiteral("lost: Дозатор 30: НЕТ СВЯЗИ"),
-               QStringLiteral("back: Дозатор 30 отвечает, состояние ОСТАНОВ")};
-    QTest::addRow("batch start and finish")
-        << "batch"
-        << QStringList {QStringLiteral("setting: Продукт: Мука"),
-               QStringLiteral("start: продукт Мука, выполнено 0.00 из 10.00 кг"),
-               QStringLiteral("finish: продукт Мука, выполнено 10.00 из 10.00 кг")};
+    QTest::addRow("connection lost and back") << "silence"
+                                              << QStringList {QStringLiteral("lost: Дозатор 30: НЕТ СВЯЗИ"),
+                                                     QStringLiteral("back: Дозатор 30 отвечает, состояние ОСТАНОВ")};
+    QTest::addRow("batch start and finish") << "batch"
+                                            << QStringList {QStringLiteral("setting: Продукт: Мука"),
+                                                   QStringLiteral("start: продукт Мука, выполнено 0.00 из 10.00 кг"),
+                                                   QStringLiteral("finish: продукт Мука, выполнено 10.00 из 10.00 кг")};
 }
 
 void tst_EventJournal::eachOccurrenceIsOneEvent()
