@@ -33,7 +33,6 @@ EventJournalWindow::EventJournalWindow(QWidget *parent)
     setContextMenuPolicy(Qt::NoContextMenu);
     m_database.openQuietly(QStringLiteral("data.db"));
     buildLayout();
-    m_saveDialog = new CsvSaveDialog(this);
 }
 
 QPushButton *EventJournalWindow::addButton(const QString &text, const char *name)
@@ -226,6 +225,9 @@ QByteArray EventJournalWindow::csvText() const
 
 void EventJournalWindow::save()
 {
+    // Made at the first save: a window that is only looked at builds no keyboard field.
+    if (!m_saveDialog)
+        m_saveDialog = new CsvSaveDialog(this);
     const QString written = m_saveDialog->saveAs(proposedFileName(), [this] { return csvText(); });
     if (!written.isEmpty())
         emit exported(written);

@@ -38,7 +38,6 @@ Stat::Stat(QWidget *parent)
     statTable->setHorizontalHeaderLabels({QStringLiteral("Продукт"), QStringLiteral("Вес, кг")});
     statTable->resizeColumnsToContents();
 
-    m_saveDialog = new CsvSaveDialog(this);
 
     m_query.open(QStringLiteral("data.db"));
     ensureIndexes();
@@ -239,6 +238,9 @@ void Stat::saveProduct()
     QTextCodec *codec = QTextCodec::codecForName("cp1251");
     if (!codec)
         return;
+    // Made at the first save: a window that is only looked at builds no keyboard field.
+    if (!m_saveDialog)
+        m_saveDialog = new CsvSaveDialog(this);
     const QString written = m_saveDialog->saveAs(proposedFileName(), [this, codec] { return csvText(codec); });
     if (!written.isEmpty())
         emit exported(written);
