@@ -64,7 +64,7 @@ void CsvSaveDialog::buildLayout()
 QStringList CsvSaveDialog::offeredFolders(const QStringList &mediaRoots)
 {
     QStringList folders;
-    // A stick is mounted two levels down: /media/<user>/<label>.
+    // A stick is mounted two levels below a media root: the user, then the stick's label.
     for (const QString &root : mediaRoots) {
         const QFileInfoList users = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         for (const QFileInfo &user : users) {

@@ -29,7 +29,7 @@ public:
     /// @p contents gives. The path written, or empty when the operator cancelled or the write failed.
     QString saveAs(const QString &fileName, const std::function<QByteArray()> &contents);
 
-    /// Mount points under @p mediaRoots' subfolders (as "/media/*/*"), then the working and home folders.
+    /// Mount points two levels below @p mediaRoots (user, then label), then the working and home folders.
     static QStringList offeredFolders(
         const QStringList &mediaRoots = {QStringLiteral("/media"), QStringLiteral("/run/media")});
     /// @p name with ".csv" added unless it ends so already (in any case of letters).
