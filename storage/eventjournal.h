@@ -12,8 +12,9 @@ class SqliteQuery;
 /// that the designed tables keep their columns.
 ///
 /// The journal never holds production up: it is meant for a connection of its own (never inside a batch's
-/// transaction), waits only briefly for a lock, and keeps what it could not write in a small queue that goes
-/// out with the next event. A failure is logged once, until writing works again.
+/// transaction; record() sets that connection's busy wait to BusyWaitMs), waits only briefly for a lock, and
+/// keeps what it could not write in a small queue that goes out with the next event. A failure is logged
+/// once, until writing works again.
 class EventJournal
 {
 public:
