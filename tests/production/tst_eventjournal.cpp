@@ -70,6 +70,11 @@ void tst_EventJournal::eachOccurrenceIsOneEvent_data()
     QTest::addRow("connection lost and back") << "silence"
                                               << QStringList {QStringLiteral("lost: Дозатор 30: НЕТ СВЯЗИ"),
                                                      QStringLiteral("back: Дозатор 30 отвечает, состояние ОСТАНОВ")};
+    QTest::addRow("line lost and reopened")
+        << "hangup"
+        << QStringList {QStringLiteral("linelost: Линия d415 потеряна"), QStringLiteral("lost: Дозатор 30: НЕТ СВЯЗИ"),
+               QStringLiteral("lineback: Линия d415 открыта снова"),
+               QStringLiteral("back: Дозатор 30 отвечает, состояние ОСТАНОВ")};
     QTest::addRow("batch start and finish") << "batch"
                                             << QStringList {QStringLiteral("setting: Продукт: Мука"),
                                                    QStringLiteral("start: продукт Мука, выполнено 0.00 из 10.00 кг"),
@@ -101,6 +106,11 @@ void tst_EventJournal::eachOccurrenceIsOneEvent()
         const int probed = probes();
         QTRY_VERIFY_WITH_TIMEOUT(probes() >= probed + 4, 5000);
         QVERIFY(m_station->simulator(QStringLiteral("silence off")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_station->label("stateD415_11")->text(), QStringLiteral("ОСТАНОВ"), 5000);
+    } else if (occurrence == QLatin1String("hangup")) {
+        // The station tries the line again every second: three attempts fail, one event for the loss.
+        QVERIFY(m_station->simulator(QStringLiteral("hangup 3500")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_station->log().text().contains("open again"), 8000);
         QTRY_COMPARE_WITH_TIMEOUT(m_station->label("stateD415_11")->text(), QStringLiteral("ОСТАНОВ"), 5000);
     } else {
         ModalAnswerer done(QStringLiteral("Ok"), 30000);
