@@ -256,24 +256,32 @@ bool D415_Fendrix::sendReceiptTolerance(bool plus, const QString &value, QString
     return true;
 }
 
+// The answer must be to this request: a doser lost meanwhile may be regained before the wait ends (the
+// loss is handled first, and its pause runs the probe and the connection test), and the connection
+// test's own reading of the tolerance is no confirmation of this one.
 bool D415_Fendrix::awaitTolerance(bool plus, QString *answer, const std::function<void()> &request)
 {
     QEventLoop loop;
     bool replied = false;
+    bool lost = false;
     const auto tolerance = plus ? &D415Device::hasGetDoseFaultPlusSignal : &D415Device::hasGetDoseFaultMinusSignal;
     const QMetaObject::Connection value = connect(d415[0], tolerance, &loop, [&](int, const QString &text) {
+        if (replied || lost)
+            return;
         replied = true;
         *answer = text;
         loop.quit();
     });
-    const QMetaObject::Connection lost
-        = connect(d415[0], &D415Device::hasConnectionErrorSignal, &loop, [&](int) { loop.quit(); });
+    const QMetaObject::Connection lostLine = connect(d415[0], &D415Device::hasConnectionErrorSignal, &loop, [&](int) {
+        lost = true;
+        loop.quit();
+    });
     request();
-    if (!replied && isOnline(0)) {
+    if (!replied && !lost && isOnline(0)) {
         QTimer::singleShot(ToleranceReplyMs, &loop, &QEventLoop::quit);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
     disconnect(value);
-    disconnect(lost);
-    return replied;
+    disconnect(lostLine);
+    return replied && !lost;
 }
