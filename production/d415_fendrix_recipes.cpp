@@ -215,6 +215,7 @@ bool D415_Fendrix::ensureCatalogueProduct(const QString &name, bool *added, QStr
     insert.bindText(1, name);
     if (!find.failed() && insert.execute()) {
         std::fprintf(stderr, "\nThe product %s is added to the catalogue\n", qPrintable(name));
+        product.fillTable();
         *added = true;
         return true;
     }

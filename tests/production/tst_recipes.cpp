@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QtTest>
 
 namespace {
@@ -229,6 +230,13 @@ void tst_Recipes::loading()
         StationHarness::recordedCell(
             QStringLiteral("SELECT count(*) FROM product WHERE productName = %1").arg(SqliteQuery::literal(product))),
         QStringLiteral("1"));
+    // The catalogue's window lists what data.db holds.
+    QTableWidget *catalogue = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("Product"))
+            catalogue = widget->findChild<QTableWidget *>(QStringLiteral("productTable"));
+    }
+    QVERIFY(catalogue && !catalogue->findItems(product, Qt::MatchExactly).isEmpty());
     if (product != flour)
         return;
 
