@@ -61,6 +61,7 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Рабочее место дозатора D415 — служба поддержки КЭСТУ"));
     buildMessageBoxes();
+    placeReceiptButton();
 
     rs232SettingsDialog = new rs232Settings();
     rs232SettingsDialog->hide();

@@ -26,6 +26,8 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
+class ReceiptButton;
+class ReceiptParameters;
 class d415Settings;
 class rs232Settings;
 
@@ -252,6 +254,7 @@ private:
 
     // The event journal (d415_fendrix_journal.cpp).
     void setUpJournal();
+    void placeJournalButton();
     void connectDoserJournal(D415Device *device);
     void connectSettingsJournal();
     void journalEvent(const QString &kind, const QString &text);
@@ -262,6 +265,20 @@ private:
     StationJournal m_journal;
     EventJournalWindow *journalWindow = nullptr;
     QPushButton *journalButton = nullptr;
+    // Recipes: the recipe button's requests, each answered exactly once on its slots.
+    void placeReceiptButton();
+    void applyReceiptLock(bool batchOpen);
+    void saveReceiptParameters(const QString &path);
+    void rewriteReceiptParameters(const QString &path);
+    void loadReceiptParameters(const QString &path);
+    bool batchBlocksReceipt(QString *why) const;
+    bool currentReceiptParameters(ReceiptParameters *parameters, QString *why);
+    bool receiptFormatKnown();
+    bool receiptFitsDoser(const ReceiptParameters &parameters, QString *why);
+    bool applyReceiptParameters(const ReceiptParameters &parameters, QString *notice, QString *why);
+    bool ensureCatalogueProduct(const QString &name, bool *added, QString *why);
+    bool sendReceiptTolerance(bool plus, const QString &value, QString *why);
+    bool awaitTolerance(bool plus, QString *answer, const std::function<void()> &request);
 
     // The catalogue and the statistics come first: each opens its own connection to data.db.
     Product product;
@@ -278,6 +295,7 @@ private:
     QAbstractButton *questionYesButton = nullptr;
     QAbstractButton *questionAnswer = nullptr;
     QMessageBox *infoBox = nullptr;
+    ReceiptButton *m_receiptButton = nullptr; // a child of the window, placed under the batch controls
 
     SqliteQuery m_query;
     DoseWitnessRecords m_witnessRecords {m_query};

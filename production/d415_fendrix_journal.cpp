@@ -17,12 +17,9 @@ constexpr int JournalButtonGap = 4;
 
 void D415_Fendrix::setUpJournal()
 {
-    // Below the designed arrangement, as wide as the settings buttons above it.
-    setFixedSize(width(), height() + JournalButtonHeight + JournalButtonGap);
     journalButton = new QPushButton(QStringLiteral("Журнал событий"), this);
     journalButton->setObjectName(QStringLiteral("journalButton"));
-    journalButton->setGeometry(ui->d415SettingsButton->x(), height() - JournalButtonHeight,
-        ui->rs232SettingsButton->geometry().right() - ui->d415SettingsButton->x() + 1, JournalButtonHeight);
+    placeJournalButton();
     connect(journalButton, &QPushButton::clicked, this, &D415_Fendrix::showJournal);
 
     for (D415Device *device : d415)
@@ -31,6 +28,22 @@ void D415_Fendrix::setUpJournal()
     connect(&lineKeeper, &LineKeeper::lossEnded, this, [this](const QString &name) { m_journal.lineBack(name); });
     connectSettingsJournal();
     connect(&stat, &Stat::exported, this, &D415_Fendrix::journalExport);
+}
+
+// Beside the recipe button, in the row it adds below the designed arrangement; without one, in a row of its
+// own, as wide as the settings buttons.
+void D415_Fendrix::placeJournalButton()
+{
+    if (const QWidget *receipt = findChild<QWidget *>(QStringLiteral("receiptButton"))) {
+        const QRect row = receipt->geometry();
+        const int left = row.right() + 1 + JournalButtonGap;
+        journalButton->setGeometry(left, row.y(), width() - left - JournalButtonGap, row.height());
+        return;
+    }
+    setFixedSize(width(), height() + JournalButtonHeight + JournalButtonGap);
+    journalButton->setGeometry(ui->d415SettingsButton->x(), height() - JournalButtonHeight,
+        ui->rs232SettingsButton->geometry().right() - ui->d415SettingsButton->x() + 1, JournalButtonHeight);
+    keepOnScreen();
 }
 
 void D415_Fendrix::connectDoserJournal(D415Device *device)
