@@ -1,4 +1,5 @@
 #include "d415_fendrix.h"
+#include "eventjournal.h"
 #include "modalanswerer.h"
 #include "simulatorprocess.h"
 #include "sqlitequery.h"
@@ -79,6 +80,9 @@ void tst_EventJournal::eachOccurrenceIsOneEvent_data()
                                             << QStringList {QStringLiteral("setting: Продукт: Мука"),
                                                    QStringLiteral("start: продукт Мука, выполнено 0.00 из 10.00 кг"),
                                                    QStringLiteral("finish: продукт Мука, выполнено 10.00 из 10.00 кг")};
+    // A journal that takes no rows (here a trigger refuses them) neither stops nor delays the batch; the
+    // failure is logged once, however many events wait.
+    QTest::addRow("journal refusing writes, batch goes on") << "refused" << QStringList {};
 }
 
 void tst_EventJournal::eachOccurrenceIsOneEvent()
@@ -86,6 +90,16 @@ void tst_EventJournal::eachOccurrenceIsOneEvent()
     QFETCH(QString, occurrence);
     QFETCH(QStringList, expected);
     QVERIFY(m_station->startSimulator({"--decimals", "2", "--max-dose", "5", "--plus", "0.5"}));
+    if (occurrence == QLatin1String("refused")) {
+        SqliteQuery query;
+        query.open(QStringLiteral("data.db"));
+        for (const QString &statement : EventJournal::createStatements())
+            query.runQuery(statement);
+        query.runQuery(QStringLiteral("CREATE TRIGGER refuseEvents BEFORE INSERT ON eventJournal BEGIN SELECT "
+                                      "RAISE(FAIL, 'journal refused'); END"));
+        QCOMPARE(query.returnCode(), 0);
+    }
+    const qsizetype logStart = m_station->log().mark();
     m_station->startStation();
     QTRY_COMPARE_WITH_TIMEOUT(m_station->label("stateD415_11")->text(), QStringLiteral("ОСТАНОВ"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(m_station->label("weightlabel_7")->text(), QStringLiteral("кг"), 5000);
@@ -119,6 +133,10 @@ void tst_EventJournal::eachOccurrenceIsOneEvent()
         QCOMPARE(done.boxText(), QStringLiteral("Задание выполнено"));
     }
     QTRY_COMPARE_WITH_TIMEOUT(events(), expected, 3000);
+    const int failures = int(m_station->log().since(logStart).count("The event journal can not be written"));
+    QCOMPARE(failures, expected.isEmpty() ? 1 : 0);
+    if (expected.isEmpty())
+        return;
 
     // The window opened from the main window lists them, newest first.
     QTest::mouseClick(m_station->button("journalButton"), Qt::LeftButton);
