@@ -27,6 +27,9 @@ public:
 signals:
     void closeClicked();
     void windowHided();
+    /// A product name was put into the catalogue, or taken out of it.
+    void productAdded(const QString &name);
+    void productDeleted(const QString &name);
 
 public slots:
     void productTableClicked(QTableWidgetItem *item);
@@ -38,6 +41,7 @@ protected:
 
 private:
     void createConfirmBox();
+    void deleteProductRow(qlonglong id);
 
     SqliteQuery m_query;
     QMessageBox *m_confirmBox = nullptr;

@@ -82,6 +82,7 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     connectPanel();
     for (int position = 0; position < DoserCount; ++position)
         connectDoser(position);
+    setUpJournal();
 
     probeTimer.start(500);
     pollTimer.start(190);
@@ -253,6 +254,7 @@ bool D415_Fendrix::recordsUsable()
 {
     if (m_recordsProblem.isEmpty())
         return true;
+    journalRefusal(QStringLiteral("База данных data.db не принимает записи: %1").arg(m_recordsProblem));
     inform(QStringLiteral("Задание не начато: база данных data.db не принимает записи: %1.")
                .arg(m_recordsProblem.toHtmlEscaped()));
     return false;

@@ -6,6 +6,7 @@
 #include "product.h"
 #include "sqlitequery.h"
 #include "stat.h"
+#include "stationjournal.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,12 +18,14 @@
 
 class D415Device;
 class D415Link;
+class EventJournalWindow;
 class QAbstractButton;
 class QCloseEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
+class QPushButton;
 class ReceiptButton;
 class ReceiptParameters;
 class d415Settings;
@@ -249,6 +252,19 @@ private:
     void refuseWithoutWitness(bool continuing);
     double scaledCounter(int position, const QString &raw) const;
 
+    // The event journal (d415_fendrix_journal.cpp).
+    void setUpJournal();
+    void placeJournalButton();
+    void connectDoserJournal(D415Device *device);
+    void connectSettingsJournal();
+    void journalEvent(const QString &kind, const QString &text);
+    void journalRefusal(const QString &why);
+    void journalExport(const QString &fileName);
+    QString journalWeights(int position) const;
+    void showJournal();
+    StationJournal m_journal;
+    EventJournalWindow *journalWindow = nullptr;
+    QPushButton *journalButton = nullptr;
     // Recipes: the recipe button's requests, each answered exactly once on its slots.
     void placeReceiptButton();
     void applyReceiptLock(bool batchOpen);

@@ -342,8 +342,10 @@ void D415_Fendrix::setDoseFaultPlus(const QString &text, const QString &name)
     if (isEmptyEntry(text))
         return;
     const int position = name.toInt() / 10 - 1;
-    if (isOnline(position))
-        d415[position]->setDoseFaultPlus(text, doserState[position].decimals);
+    if (!isOnline(position))
+        return;
+    journalEvent(QStringLiteral("setting"), QStringLiteral("Погрешность +: %1").arg(text));
+    d415[position]->setDoseFaultPlus(text, doserState[position].decimals);
 }
 
 void D415_Fendrix::setDoseFaultMinus(const QString &text, const QString &name)
@@ -351,8 +353,10 @@ void D415_Fendrix::setDoseFaultMinus(const QString &text, const QString &name)
     if (isEmptyEntry(text))
         return;
     const int position = name.toInt() / 10 - 1;
-    if (isOnline(position))
-        d415[position]->setDoseFaultMinus(text, doserState[position].decimals);
+    if (!isOnline(position))
+        return;
+    journalEvent(QStringLiteral("setting"), QStringLiteral("Погрешность -: %1").arg(text));
+    d415[position]->setDoseFaultMinus(text, doserState[position].decimals);
 }
 
 void D415_Fendrix::deviceConnectionTest(int position)

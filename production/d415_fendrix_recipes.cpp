@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 
 #include <cstdio>
@@ -114,6 +115,10 @@ void D415_Fendrix::loadReceiptParameters(const QString &path)
         return;
     }
     std::fprintf(stderr, "\nThe recipe %s is loaded\n", qPrintable(path));
+    journalEvent(QStringLiteral("setting"),
+        QStringLiteral("Рецепт %1: продукт %2, партия %3 %6, погрешность +%4 / -%5 %6")
+            .arg(QFileInfo(path).fileName(), parameters.productName, parameters.taskWeight, parameters.doseFaultPlus,
+                parameters.doseFaultMinus, parameters.weightUnit));
     m_receiptButton->receiptWasLoaded();
     if (!notice.isEmpty())
         inform(notice);

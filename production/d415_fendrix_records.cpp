@@ -252,6 +252,7 @@ void D415_Fendrix::restoreLastSession()
         return;
     }
     if (answer == Answer::No) {
+        journalEvent(QStringLiteral("restore"), QStringLiteral("Незавершённое задание не восстановлено"));
         newButch();
         for (int position = 0; position < DoserCount; ++position)
             abandonDoserTask(position);
@@ -304,6 +305,7 @@ void D415_Fendrix::restoreLastSession()
     }
     batchRunning = true;
     stopButtonActions();
+    journalEvent(QStringLiteral("restore"), journalWeights(0));
 }
 
 // An open batch with no task of this doser (its number was changed since, or the station stopped between
