@@ -182,4 +182,5 @@ void D415_Fendrix::applyBatchLock()
     ui->rs232SettingsButton->setDisabled(open);
     rs232SettingsDialog->lockLineChoice(open);
     d415SettingsDialog->lockDoserChoice(open);
+    refreshBatchProgress();
 }
