@@ -2,6 +2,7 @@
 #include "panelscale.h"
 #include "serialport.h"
 #include "terminationwatcher.h"
+#include "touchstyle.h"
 #include "workplacelock.h"
 
 #include <QApplication>
@@ -93,8 +94,7 @@ int main(int argc, char *argv[])
         QFont font = QApplication::font();
         font.setPointSize(8);
         QApplication::setFont(font);
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-        application.setStyleSheet(PanelScale::touchStyleSheet());
+        QApplication::setStyle(new TouchStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
         window.show();
         window.warnIfRecordsUnusable();
         window.restoreLastSession();

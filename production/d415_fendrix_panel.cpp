@@ -255,6 +255,7 @@ void D415_Fendrix::hasGetScale(int number, quint8 value)
         return;
     doserState[position].decimals = value;
     doserState[position].scaleKnown = true;
+    refreshBatchProgress();
 }
 
 void D415_Fendrix::hasGetNPD(int number, const QString &value)
@@ -278,6 +279,7 @@ void D415_Fendrix::hasGetWeightScale(int number, const QString &value)
     const QList<QLabel *> units = findLabels(UnitCode);
     for (QLabel *label : units)
         label->setText(value);
+    refreshBatchProgress();
 }
 
 void D415_Fendrix::hasGetPOVersion(int number, const QString &value)

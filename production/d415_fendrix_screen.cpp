@@ -37,12 +37,18 @@ StateStrip *D415_Fendrix::stateStrip() const
 // those of the active panel, so only the touch is refused, not the reading.
 void D415_Fendrix::buildScreen()
 {
-    QPalette palette = ui->containerD415_11->palette();
     const QPalette active = QApplication::palette();
-    for (QPalette::ColorRole role :
-        {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::Highlight, QPalette::HighlightedText})
-        palette.setColor(QPalette::Disabled, role, active.color(QPalette::Active, role));
-    ui->containerD415_11->setPalette(palette);
+    QList<QWidget *> panel = ui->containerD415_11->findChildren<QWidget *>();
+    panel.prepend(ui->containerD415_11);
+    // Each widget gets the colours itself: a palette merely handed down from the container is lost when
+    // the application's style sheet polishes the widget.
+    for (QWidget *widget : panel) {
+        QPalette palette = widget->palette();
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText,
+                 QPalette::Highlight, QPalette::HighlightedText})
+            palette.setColor(QPalette::Disabled, role, active.color(QPalette::Active, role));
+        widget->setPalette(palette);
+    }
     refreshBatchProgress();
 }
 

@@ -81,12 +81,3 @@ void PanelScale::applyBeforeApplication(int argc, char *argv[])
     }
     qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'f', 2));
 }
-
-QString PanelScale::touchStyleSheet()
-{
-    return QStringLiteral("QMessageBox QPushButton { min-height: %1px; min-width: 96px; }\n"
-                          "QComboBox { min-height: %1px; }\n"
-                          "QComboBox QAbstractItemView::item { min-height: %1px; }\n"
-                          "QLineEdit { min-height: %1px; }\n")
-        .arg(TouchTarget);
-}

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-class QApplication;
-
 /// The size of the whole interface on the plant's panel, set once by the plant engineer: the settings key
 /// "uiScale" (organisation "KESTU", application "D415_Test") or the option --scale, each a percentage
 /// ("125") or "fit" (the widest window, the full-size keyboard, fills the screen's width). Qt's own
@@ -31,10 +29,4 @@ public:
     /// reads the factor once, when it creates its platform. For "fit" a short-lived platform connection
     /// measures the screen first. Writes what it did to standard error.
     static void applyBeforeApplication(int argc, char *argv[]);
-
-    /// Touch-sized targets on top of the style (Fusion stays): buttons of message boxes, combo boxes and
-    /// their list rows, edit fields, about 9 mm at the panel's scale.
-    static QString touchStyleSheet();
-    /// The designed height, in pixels at 100 %, of every touch target named above.
-    static constexpr int TouchTarget = 30;
 };
