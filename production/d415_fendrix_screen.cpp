@@ -23,8 +23,8 @@ namespace {
 constexpr int LiveValueCodes[] = {HopperWeightCode, DoneWeightCode, DoseWeightCode, DoseCountCode, TotalWeightCode,
     TotalCommonDoseCountCode, TotalCommonWeightCode};
 
-// Stale values stay legible (contrast 4.6 : 1 on the window) but are struck through: never taken as current.
-const QString StaleLook = QStringLiteral("color: #6E6E6E; text-decoration: line-through;");
+// Stale values stay legible (contrast 4.9 : 1 on the window) but are struck through: never taken as current.
+const QString StaleLook = QStringLiteral("color: #666666; text-decoration: line-through;");
 
 } // namespace
 
@@ -49,6 +49,10 @@ void D415_Fendrix::buildScreen()
             palette.setColor(QPalette::Disabled, role, active.color(QPalette::Active, role));
         widget->setPalette(palette);
     }
+    // The progress text lies over the bar's blue once half is done: black reads there (6 : 1), white not.
+    QPalette bar = ui->batchProgress->palette();
+    bar.setColor(QPalette::All, QPalette::HighlightedText, Qt::black);
+    ui->batchProgress->setPalette(bar);
     refreshBatchProgress();
 }
 

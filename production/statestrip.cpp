@@ -10,7 +10,7 @@ using namespace PanelCodes;
 namespace {
 
 // A fault in red and a lost line in blue: a colour-blind operator tells red from blue, and each has its
-// own mark and words besides. White on either has a contrast above 7 : 1.
+// own mark and words besides. White on either has a contrast above 6.5 : 1.
 struct Look
 {
     const char *mark;
