@@ -11,6 +11,8 @@ namespace {
 
 // A fault in red and a lost line in blue: a colour-blind operator tells red from blue, and each has its
 // own mark and words besides. White on either has a contrast above 6.5 : 1.
+// On a coloured band every label of the strip, those of other concerns at its right end too, is white;
+// a calm state colours only its own words.
 struct Look
 {
     const char *mark;
@@ -20,11 +22,13 @@ struct Look
 Look lookOf(StateStrip::Kind kind)
 {
     switch (kind) {
-    case StateStrip::Kind::Fault: return {"\u26A0", "background-color: #B71C1C; color: white;"};
-    case StateStrip::Kind::NoConnection: return {"\u2298", "background-color: #0D47A1; color: white;"};
-    case StateStrip::Kind::Working: return {"\u25B6", "color: #1B5E20;"};
-    case StateStrip::Kind::Stopped: return {"\u25A0", "color: #202020;"};
-    case StateStrip::Kind::Other: return {"", "color: #202020;"};
+    case StateStrip::Kind::Fault:
+        return {"\u26A0", "StateStrip { background-color: #B71C1C; } StateStrip QLabel { color: white; }"};
+    case StateStrip::Kind::NoConnection:
+        return {"\u2298", "StateStrip { background-color: #0D47A1; } StateStrip QLabel { color: white; }"};
+    case StateStrip::Kind::Working: return {"\u25B6", "QLabel#stateMark, QLabel#stateText { color: #1B5E20; }"};
+    case StateStrip::Kind::Stopped: return {"\u25A0", "QLabel#stateMark, QLabel#stateText { color: #202020; }"};
+    case StateStrip::Kind::Other: return {"", "QLabel#stateText { color: #202020; }"};
     case StateStrip::Kind::None: break;
     }
     return {"", ""};
@@ -88,9 +92,7 @@ void StateStrip::enter(Kind kind)
     m_since = QTime::currentTime();
     m_kind = kind;
     const Look look = lookOf(kind);
-    // The look is the strip's own: the trailing widgets keep the window's.
-    setStyleSheet(QStringLiteral("StateStrip { %1 } QLabel#stateMark, QLabel#stateText { %1 background: transparent; }")
-                      .arg(QLatin1String(look.style)));
+    setStyleSheet(QLatin1String(look.style));
     m_mark->setText(QString::fromUtf8(look.mark));
 }
 
