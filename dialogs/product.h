@@ -21,6 +21,9 @@ public:
     explicit Product(QWidget *parent = nullptr);
     ~Product() override;
 
+    /// Reads the table again from data.db, after another connection changed the catalogue.
+    void fillTable();
+
 signals:
     void closeClicked();
     void windowHided();
@@ -35,7 +38,6 @@ protected:
 
 private:
     void createConfirmBox();
-    void fillTable();
 
     SqliteQuery m_query;
     QMessageBox *m_confirmBox = nullptr;

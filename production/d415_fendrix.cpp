@@ -61,6 +61,7 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Рабочее место дозатора D415 — служба поддержки КЭСТУ"));
     buildMessageBoxes();
+    placeReceiptButton();
     buildScreen();
 
     rs232SettingsDialog = new rs232Settings();

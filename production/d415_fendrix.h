@@ -24,6 +24,8 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class StateStrip;
+class ReceiptButton;
+class ReceiptParameters;
 class d415Settings;
 class rs232Settings;
 
@@ -235,6 +237,7 @@ private:
 
     // What the operator reads from across the room: the state strip, stale and readable values, progress.
     void buildScreen();
+    void placeStateStrip();
     void showOnStrip(int position, const QString &state);
     void markLiveValuesStale(bool stale);
     void refreshBatchProgress();
@@ -259,6 +262,21 @@ private:
     void refuseWithoutWitness(bool continuing);
     double scaledCounter(int position, const QString &raw) const;
 
+    // Recipes: the recipe button's requests, each answered exactly once on its slots.
+    void placeReceiptButton();
+    void applyReceiptLock(bool batchOpen);
+    void saveReceiptParameters(const QString &path);
+    void rewriteReceiptParameters(const QString &path);
+    void loadReceiptParameters(const QString &path);
+    bool batchBlocksReceipt(QString *why) const;
+    bool currentReceiptParameters(ReceiptParameters *parameters, QString *why);
+    bool receiptFormatKnown();
+    bool receiptFitsDoser(const ReceiptParameters &parameters, QString *why);
+    bool applyReceiptParameters(const ReceiptParameters &parameters, QString *notice, QString *why);
+    bool ensureCatalogueProduct(const QString &name, bool *added, QString *why);
+    bool sendReceiptTolerance(bool plus, const QString &value, QString *why);
+    bool awaitTolerance(bool plus, QString *answer, const std::function<void()> &request);
+
     // The catalogue and the statistics come first: each opens its own connection to data.db.
     Product product;
     Stat stat;
@@ -274,6 +292,7 @@ private:
     QAbstractButton *questionYesButton = nullptr;
     QAbstractButton *questionAnswer = nullptr;
     QMessageBox *infoBox = nullptr;
+    ReceiptButton *m_receiptButton = nullptr; // a child of the window, placed under the batch controls
 
     SqliteQuery m_query;
     DoseWitnessRecords m_witnessRecords {m_query};

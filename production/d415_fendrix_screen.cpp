@@ -37,6 +37,7 @@ StateStrip *D415_Fendrix::stateStrip() const
 // those of the active panel, so only the touch is refused, not the reading.
 void D415_Fendrix::buildScreen()
 {
+    placeStateStrip();
     const QPalette active = QApplication::palette();
     QList<QWidget *> panel = ui->containerD415_11->findChildren<QWidget *>();
     panel.prepend(ui->containerD415_11);
@@ -54,6 +55,23 @@ void D415_Fendrix::buildScreen()
     bar.setColor(QPalette::All, QPalette::HighlightedText, Qt::black);
     ui->batchProgress->setPalette(bar);
     refreshBatchProgress();
+}
+
+// The strip is the window's foot, under whatever the window holds above it (the designed panel, the recipe
+// button): the window grows by the strip's height.
+void D415_Fendrix::placeStateStrip()
+{
+    constexpr int Gap = 4;
+    StateStrip *strip = stateStrip();
+    int top = 0;
+    const QList<QWidget *> children = findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (const QWidget *child : children) {
+        if (child != strip && !child->isWindow())
+            top = std::max(top, child->geometry().bottom() + 1);
+    }
+    strip->setGeometry(0, top + Gap, width(), strip->height());
+    setFixedSize(width(), strip->geometry().bottom() + 1);
+    keepOnScreen();
 }
 
 void D415_Fendrix::showOnStrip(int position, const QString &state)

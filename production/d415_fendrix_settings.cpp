@@ -195,4 +195,5 @@ void D415_Fendrix::applyBatchLock()
     rs232SettingsDialog->lockLineChoice(open);
     d415SettingsDialog->lockDoserChoice(open);
     refreshBatchProgress();
+    applyReceiptLock(open);
 }
