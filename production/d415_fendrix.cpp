@@ -43,7 +43,7 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     : QWidget(parent)
 {
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
-    setFixedSize(895, 245);
+    setFixedSize(895, 350);
     move(300, 300);
     keepOnScreen();
 
@@ -62,6 +62,7 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     setWindowTitle(QStringLiteral("Рабочее место дозатора D415 — служба поддержки КЭСТУ"));
     buildMessageBoxes();
     placeReceiptButton();
+    buildScreen();
 
     rs232SettingsDialog = new rs232Settings();
     rs232SettingsDialog->hide();

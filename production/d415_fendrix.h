@@ -26,6 +26,7 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
+class StateStrip;
 class ReceiptButton;
 class ReceiptParameters;
 class d415Settings;
@@ -81,6 +82,9 @@ public:
 
     /// Doser position of a doser number (bus address), or -1 when the window does not serve it.
     int positionOf(int number) const;
+
+    /// The band at the window's foot with the doser's state; other concerns add small widgets at its right end.
+    StateStrip *stateStrip() const;
 
 public slots:
     // Panel and polling.
@@ -233,6 +237,15 @@ private:
     void refuseUnrecordedStart();
     static QString currentTime();
     static QString currentDate();
+
+    // What the operator reads from across the room: the state strip, stale and readable values, progress.
+    void buildScreen();
+    void placeStateStrip();
+    void showOnStrip(int position, const QString &state);
+    void markLiveValuesStale(bool stale);
+    void refreshBatchProgress();
+    static int errorCodeOf(const QString &message);
+    bool m_valuesStale = false;
 
     // Workflow helpers.
     void enterDosing(bool continuing);

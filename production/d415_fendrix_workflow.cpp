@@ -390,6 +390,7 @@ bool D415_Fendrix::recordDischarge(int position, double weight, bool counted)
         if (QLabel *done = getLabel(0, DoneWeightCode))
             done->setText(QString::number(doser.haveDoneWeight, 'f', 2));
         doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
+        refreshBatchProgress();
     }
     return true;
 }
