@@ -227,6 +227,7 @@ private:
     bool finishTask(int position);
     bool finishButch();
     bool finishButchTasks();
+    bool openButchHasNoTaskHere();
     void closeForeignButch();
     bool writeWitness(int position);
     bool statementDone(bool mustChangeRows);

@@ -248,6 +248,12 @@ void D415_Fendrix::restoreLastSession()
         setDeviceActive0(true);
         return;
     }
+    if (openButchHasNoTaskHere()) {
+        // Nothing of it could be restored here, whatever the answer: no question, only the notice.
+        setDeviceActive0(true);
+        closeForeignButch();
+        return;
+    }
     const Answer answer = askAnswer(QStringLiteral("Последнее задание не завершено.\nВосстановить данные?"));
     if (answer == Answer::Dismissed) {
         // The doser was lost while the question was open: nobody answered, so the batch stays as it is and
@@ -309,6 +315,15 @@ void D415_Fendrix::restoreLastSession()
     batchRunning = true;
     stopButtonActions();
     journalEvent(QStringLiteral("restore"), journalWeights(0));
+}
+
+// False also when the tasks cannot be read: then the operator is asked as before.
+bool D415_Fendrix::openButchHasNoTaskHere()
+{
+    runQuery(QStringLiteral("SELECT count(*) FROM task WHERE idButch = %1 AND deviceId = %2")
+                 .arg(idButch)
+                 .arg(d415[0]->getDeviceID()));
+    return m_query.returnCode() == 0 && m_query.rows() == 1 && m_query.cell(0, 0) == QLatin1String("0");
 }
 
 // An open batch with no task of this doser (its number was changed since, or the station stopped between

@@ -269,6 +269,11 @@ void tst_DoseWitness::openBatchUnderLock()
                                   "endTime TEXT, endDate TEXT);"));
     query.runQuery(QStringLiteral("INSERT INTO butch (date, startTime, endTime, endDate) values (\"01.12.2026\", "
                                   "\"08:00\", \"\", \"\");"));
+    query.runQuery(QStringLiteral("CREATE TABLE task (idButch INTEGER, deviceId INTEGER, startTime TEXT, endTime TEXT, "
+                                  "taskWeight TEXT, haveDoneWeight TEXT, mustToBeDoneWeight TEXT, productName TEXT, "
+                                  "weightScale TEXT, startDate TEXT, endDate TEXT);"));
+    query.runQuery(QStringLiteral("INSERT INTO task VALUES (1, 30, '08:00', '', '100.0', '0.0', '100.0', 'Соль', "
+                                  "'кг', '01.12.2026', '');"));
     query.close();
 
     DatabaseLock lock(QStringLiteral("data.db"), holdMs);
