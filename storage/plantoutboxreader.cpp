@@ -1,0 +1,226 @@
+#include "plantoutboxreader.h"
+#include "sqlitestatement.h"
+
+#include <QDateTime>
+#include <QSet>
+
+#include <cmath>
+#include <memory>
+#include <sqlite3.h>
+
+namespace {
+
+// A lock held by the station is waited for only this long: the sender tries again on its next round.
+constexpr int BusyTimeoutMs = 50;
+
+enum Kind { ButchKind, TaskKind, EventKind };
+
+// COPY's text format: tab between fields, \N for NULL, backslash escapes; PostgreSQL text holds no NUL.
+void appendField(QByteArray *line, const QString &value, bool isNull = false)
+{
+    if (!line->isEmpty() && !line->endsWith('\n'))
+        line->append('\t');
+    if (isNull) {
+        line->append("\\N");
+        return;
+    }
+    for (const char c : value.toUtf8()) {
+        switch (c) {
+        case '\\': line->append("\\\\"); break;
+        case '\t': line->append("\\t"); break;
+        case '\n': line->append("\\n"); break;
+        case '\r': line->append("\\r"); break;
+        case '\0': break;
+        default: line->append(c);
+        }
+    }
+}
+
+void appendNumber(QByteArray *line, qint64 value)
+{
+    appendField(line, QString::number(value));
+}
+
+// A weight as the station wrote it; a text that is no number (empty before the first discharge) is NULL.
+void appendWeight(QByteArray *line, const QString &text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    appendField(line, text.trimmed(), !ok || !std::isfinite(value));
+}
+
+// The batch records' local date "dd.MM.yyyy" and time "hh:mm"; anything else (a running task's blank) is NULL.
+void appendLocalTime(QByteArray *line, const QString &date, const QString &time)
+{
+    const QDateTime at = QDateTime::fromString(date.trimmed() + QLatin1Char(' ') + time.trimmed(),
+        QStringLiteral("dd.MM.yyyy hh:mm"));
+    appendField(line, at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), !at.isValid());
+}
+
+void appendJournalTime(QByteArray *line, const QString &text)
+{
+    const QDateTime at = QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    appendField(line, at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), !at.isValid());
+}
+
+void endLine(QByteArray *line)
+{
+    line->append('\n');
+}
+
+} // namespace
+
+PlantOutboxReader::~PlantOutboxReader()
+{
+    sqlite3_close(m_connection);
+}
+
+bool PlantOutboxReader::open(const QString &fileName)
+{
+    sqlite3_close(m_connection);
+    m_connection = nullptr;
+    // The file is the station's: the sender never creates it.
+    const int code = sqlite3_open_v2(fileName.toUtf8().constData(), &m_connection, SQLITE_OPEN_READWRITE, nullptr);
+    if (code != SQLITE_OK) {
+        m_errorText = QString::fromUtf8(m_connection ? sqlite3_errmsg(m_connection) : sqlite3_errstr(code));
+        sqlite3_close(m_connection);
+        m_connection = nullptr;
+        return false;
+    }
+    sqlite3_busy_timeout(m_connection, BusyTimeoutMs);
+    return true;
+}
+
+bool PlantOutboxReader::run(const char *sql)
+{
+    if (sqlite3_exec(m_connection, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    m_errorText = QString::fromUtf8(sqlite3_errmsg(m_connection));
+    return false;
+}
+
+// One read transaction, so that the entries and the rows they name are seen at one moment.
+bool PlantOutboxReader::read(int limit, Parcel *parcel)
+{
+    *parcel = Parcel();
+    if (!m_connection || !run("BEGIN"))
+        return false;
+    SqliteStatement entries(m_connection,
+        QStringLiteral("SELECT idEntry, kind, idButch, deviceId, idEvent FROM plantOutbox ORDER BY idEntry LIMIT ?1"));
+    entries.bindInteger(1, limit);
+    QList<QList<qint64>> keys;
+    QSet<QList<qint64>> seen;
+    while (entries.step()) {
+        parcel->lastEntry = entries.columnInteger(0);
+        ++parcel->entries;
+        const QString kind = entries.columnText(1);
+        QList<qint64> key;
+        if (kind == QLatin1String("butch") && !entries.columnIsNull(2))
+            key = {ButchKind, entries.columnInteger(2)};
+        else if (kind == QLatin1String("task") && !entries.columnIsNull(2) && !entries.columnIsNull(3))
+            key = {TaskKind, entries.columnInteger(2), entries.columnInteger(3)};
+        else if (kind == QLatin1String("event") && !entries.columnIsNull(4))
+            key = {EventKind, entries.columnInteger(4)};
+        // Ten updates of one task are one row to send, read as it stands now.
+        if (!key.isEmpty() && !seen.contains(key)) {
+            seen.insert(key);
+            keys.append(key);
+        }
+    }
+    const bool done = !entries.failed() && readRows(keys, parcel);
+    if (entries.failed())
+        m_errorText = entries.errorText();
+    run("COMMIT");
+    return done;
+}
+
+bool PlantOutboxReader::readRows(const QList<QList<qint64>> &keys, Parcel *parcel)
+{
+    SqliteStatement butch(m_connection,
+        QStringLiteral("SELECT date, startTime, endTime, endDate FROM butch WHERE idButch = ?1"));
+    SqliteStatement task(m_connection,
+        QStringLiteral("SELECT productName, weightScale, taskWeight, haveDoneWeight, mustToBeDoneWeight, startDate, "
+                       "startTime, endDate, endTime FROM task WHERE idButch = ?1 AND deviceId = ?2 ORDER BY rowid "
+                       "LIMIT 1"));
+    std::unique_ptr<SqliteStatement> event;
+    for (const QList<qint64> &key : keys) {
+        if (key[0] == ButchKind) {
+            butch.reset();
+            butch.bindInteger(1, key[1]);
+            QByteArray &out = butch.step() ? parcel->batches : parcel->goneBatches;
+            appendNumber(&out, key[1]);
+            if (&out == &parcel->batches) {
+                appendLocalTime(&out, butch.columnText(0), butch.columnText(1));
+                appendLocalTime(&out, butch.columnText(3), butch.columnText(2));
+            }
+            endLine(&out);
+            if (butch.failed())
+                return failed(butch);
+        } else if (key[0] == TaskKind) {
+            task.reset();
+            task.bindInteger(1, key[1]);
+            task.bindInteger(2, key[2]);
+            QByteArray &out = task.step() ? parcel->tasks : parcel->goneTasks;
+            appendNumber(&out, key[1]);
+            appendNumber(&out, key[2]);
+            if (&out == &parcel->tasks) {
+                appendField(&out, task.columnText(0), task.columnIsNull(0));
+                appendField(&out, task.columnText(1), task.columnIsNull(1));
+                appendWeight(&out, task.columnText(2));
+                appendWeight(&out, task.columnText(3));
+                appendWeight(&out, task.columnText(4));
+                appendLocalTime(&out, task.columnText(5), task.columnText(6));
+                appendLocalTime(&out, task.columnText(7), task.columnText(8));
+            }
+            endLine(&out);
+            if (task.failed())
+                return failed(task);
+        } else {
+            // Made on first use: a file without the journal's table still sends its batches.
+            if (!event)
+                event = std::make_unique<SqliteStatement>(m_connection,
+                    QStringLiteral("SELECT time, deviceId, kind, text, idButch FROM eventJournal WHERE idEvent = ?1"));
+            event->reset();
+            event->bindInteger(1, key[1]);
+            if (event->step()) {
+                // Journal events are never changed or removed by the station: one that is gone is skipped.
+                appendNumber(&parcel->events, key[1]);
+                appendJournalTime(&parcel->events, event->columnText(0));
+                appendField(&parcel->events, event->columnText(1), event->columnIsNull(1));
+                appendField(&parcel->events, event->columnText(2));
+                appendField(&parcel->events, event->columnText(3));
+                appendField(&parcel->events, event->columnText(4), event->columnIsNull(4));
+                endLine(&parcel->events);
+            }
+            if (event->failed())
+                return failed(*event);
+        }
+        ++parcel->rows;
+    }
+    return true;
+}
+
+bool PlantOutboxReader::failed(const SqliteStatement &statement)
+{
+    m_errorText = statement.errorText();
+    return false;
+}
+
+bool PlantOutboxReader::remove(qint64 lastEntry)
+{
+    SqliteStatement statement(m_connection, QStringLiteral("DELETE FROM plantOutbox WHERE idEntry <= ?1"));
+    statement.bindInteger(1, lastEntry);
+    return statement.execute() || failed(statement);
+}
+
+// Entries are numbered without gaps (each new one is the highest plus one, and only the oldest are
+// removed), so the count is two index look-ups, not a scan of a long queue.
+qint64 PlantOutboxReader::waiting()
+{
+    SqliteStatement statement(m_connection, QStringLiteral("SELECT coalesce((SELECT max(idEntry) FROM plantOutbox) - (SELECT min(idEntry) "
+                                                       "FROM plantOutbox) + 1, 0)"));
+    if (statement.step())
+        return statement.columnInteger(0);
+    failed(statement);
+    return -1;
+}
