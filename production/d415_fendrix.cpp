@@ -82,6 +82,8 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     for (int position = 0; position < DoserCount; ++position)
         connectDoser(position);
 
+    startPlantFeed();
+
     probeTimer.start(500);
     pollTimer.start(190);
 }

@@ -93,6 +93,9 @@ bool PlantConnection::open(const QString &setting, const QString &applicationNam
             return fail(m_stopping ? QStringLiteral("stopped") : QStringLiteral("timeout expired"));
         status = PQconnectPoll(m_connection);
     }
+    // The schema's "already exists, skipping" notices are no news for the station's log.
+    PQsetNoticeProcessor(
+        m_connection, [](void *, const char *) {}, nullptr);
     if (PQsetnonblocking(m_connection, 1) != 0)
         return fail(QString::fromUtf8(PQerrorMessage(m_connection)).trimmed());
     m_errorText.clear();

@@ -38,7 +38,8 @@ const QStringList HistoryStatements = {
     QStringLiteral("INSERT INTO plantOutbox (kind, idButch) SELECT 'butch', idButch FROM butch ORDER BY idButch"),
     QStringLiteral("INSERT INTO plantOutbox (kind, idButch, deviceId) SELECT 'task', idButch, deviceId FROM task "
                    "ORDER BY rowid"),
-    QStringLiteral("INSERT INTO plantOutbox (kind, idEvent) SELECT 'event', idEvent FROM eventJournal ORDER BY idEvent"),
+    QStringLiteral(
+        "INSERT INTO plantOutbox (kind, idEvent) SELECT 'event', idEvent FROM eventJournal ORDER BY idEvent"),
 };
 
 } // namespace
@@ -80,8 +81,9 @@ bool PlantOutbox::removeTriggers()
 
 qint64 PlantOutbox::waiting()
 {
-    SqliteStatement statement(m_database.connection(), QStringLiteral("SELECT coalesce((SELECT max(idEntry) FROM plantOutbox) - (SELECT min(idEntry) "
-                                                       "FROM plantOutbox) + 1, 0)"));
+    SqliteStatement statement(m_database.connection(),
+        QStringLiteral("SELECT coalesce((SELECT max(idEntry) FROM plantOutbox) - (SELECT min(idEntry) "
+                       "FROM plantOutbox) + 1, 0)"));
     const bool read = statement.step();
     m_errorText = statement.errorText();
     return read ? statement.columnInteger(0) : -1;

@@ -52,8 +52,8 @@ void appendWeight(QByteArray *line, const QString &text)
 // The batch records' local date "dd.MM.yyyy" and time "hh:mm"; anything else (a running task's blank) is NULL.
 void appendLocalTime(QByteArray *line, const QString &date, const QString &time)
 {
-    const QDateTime at = QDateTime::fromString(date.trimmed() + QLatin1Char(' ') + time.trimmed(),
-        QStringLiteral("dd.MM.yyyy hh:mm"));
+    const QDateTime at
+        = QDateTime::fromString(date.trimmed() + QLatin1Char(' ') + time.trimmed(), QStringLiteral("dd.MM.yyyy hh:mm"));
     appendField(line, at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), !at.isValid());
 }
 
@@ -136,8 +136,8 @@ bool PlantOutboxReader::read(int limit, Parcel *parcel)
 
 bool PlantOutboxReader::readRows(const QList<QList<qint64>> &keys, Parcel *parcel)
 {
-    SqliteStatement butch(m_connection,
-        QStringLiteral("SELECT date, startTime, endTime, endDate FROM butch WHERE idButch = ?1"));
+    SqliteStatement butch(
+        m_connection, QStringLiteral("SELECT date, startTime, endTime, endDate FROM butch WHERE idButch = ?1"));
     SqliteStatement task(m_connection,
         QStringLiteral("SELECT productName, weightScale, taskWeight, haveDoneWeight, mustToBeDoneWeight, startDate, "
                        "startTime, endDate, endTime FROM task WHERE idButch = ?1 AND deviceId = ?2 ORDER BY rowid "
@@ -217,8 +217,9 @@ bool PlantOutboxReader::remove(qint64 lastEntry)
 // removed), so the count is two index look-ups, not a scan of a long queue.
 qint64 PlantOutboxReader::waiting()
 {
-    SqliteStatement statement(m_connection, QStringLiteral("SELECT coalesce((SELECT max(idEntry) FROM plantOutbox) - (SELECT min(idEntry) "
-                                                       "FROM plantOutbox) + 1, 0)"));
+    SqliteStatement statement(m_connection,
+        QStringLiteral("SELECT coalesce((SELECT max(idEntry) FROM plantOutbox) - (SELECT min(idEntry) "
+                       "FROM plantOutbox) + 1, 0)"));
     if (statement.step())
         return statement.columnInteger(0);
     failed(statement);
