@@ -135,9 +135,10 @@ bool PlantSender::connectToServer(PlantConnection &server)
         return false;
     }
     prepareServer(server);
-    const bool ready = server.execute("INSERT INTO station (station, line) VALUES ($1, $2) ON CONFLICT (station) DO "
-                                      "UPDATE SET line = EXCLUDED.line, last_seen = now()",
-                           {m_settings.station.toUtf8(), m_settings.line.toUtf8()})
+    const bool ready
+        = server.execute("INSERT INTO station (station, line) VALUES ($1, coalesce($2, '')) ON CONFLICT (station) DO "
+                         "UPDATE SET line = EXCLUDED.line, last_seen = now()",
+              {m_settings.station.toUtf8(), m_settings.line.toUtf8()})
         && server.execute(StagingTables);
     if (!ready) {
         reportLink(false, server.errorText());
