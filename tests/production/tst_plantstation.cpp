@@ -100,6 +100,7 @@ void tst_PlantStation::batchReachesThePlant_data()
 {
     QTest::addColumn<QString>("server");
     QTest::addColumn<bool>("reached");
+    QTest::addRow("no plant database") << "none" << false;
     QTest::addRow("server reached") << "socket" << true;
     QTest::addRow("wrong password") << "wrong password" << false;
     QTest::addRow("server that never answers") << "silent" << false;
@@ -123,7 +124,8 @@ void tst_PlantStation::batchReachesThePlant()
         connection = QStringLiteral("host=127.0.0.1 port=%1 dbname=plant connect_timeout=5").arg(silent.port());
     }
     QSettings settings(QStringLiteral("KESTU"), QStringLiteral("D415_Test"));
-    settings.setValue(QStringLiteral("plantDatabase"), connection);
+    if (server != QLatin1String("none"))
+        settings.setValue(QStringLiteral("plantDatabase"), connection);
     settings.setValue(QStringLiteral("stationName"), station);
     settings.sync();
 
@@ -154,6 +156,16 @@ void tst_PlantStation::batchReachesThePlant()
     QVERIFY2(longestStillMs < 1500, qPrintable(QString::number(longestStillMs)));
 
     const QLabel *state = m_station->window()->findChild<QLabel *>(QStringLiteral("plantStateLabel"));
+    if (server == QLatin1String("none")) {
+        // The station as it was: no line on the window, no triggers, nothing queued.
+        QVERIFY(!state);
+        QCOMPARE(m_station->window()->height(), 245);
+        QCOMPARE(StationHarness::recordedCell(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = "
+                                                             "'trigger'")),
+            QStringLiteral("0"));
+        QCOMPARE(StationHarness::recordedCell(QStringLiteral("SELECT count(*) FROM plantOutbox")), QStringLiteral("0"));
+        return;
+    }
     QVERIFY(state);
     if (reached) {
         const QString figures = QStringLiteral(
