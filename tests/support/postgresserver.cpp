@@ -15,8 +15,9 @@ const QString BinDir = QStringLiteral("/usr/lib/postgresql/15/bin/");
 const QString Role = QStringLiteral("plant");
 } // namespace
 
-PostgresServer::PostgresServer()
+PostgresServer::PostgresServer(bool durable)
     : m_asPostgresUser(geteuid() == 0)
+    , m_durable(durable)
 { }
 
 PostgresServer::~PostgresServer()
@@ -101,9 +102,11 @@ bool PostgresServer::start()
         return true;
     if (!m_initialised && !initialise())
         return false;
-    // fsync off: a test's cluster is thrown away, and its speed is not what the test measures.
-    const QString options
-        = QStringLiteral("-k %1 -c listen_addresses=127.0.0.1 -p %2 -c fsync=off").arg(dataPath()).arg(m_port);
+    // fsync off for tests: their cluster is thrown away, and its speed is not what they measure.
+    const QString options = QStringLiteral("-k %1 -c listen_addresses=127.0.0.1 -p %2 -c fsync=%3")
+                                .arg(dataPath())
+                                .arg(m_port)
+                                .arg(m_durable ? QStringLiteral("on") : QStringLiteral("off"));
     m_running = runTool(QStringLiteral("pg_ctl"),
         {QStringLiteral("-D"), dataPath(), QStringLiteral("-l"), m_dir.filePath(QStringLiteral("cluster/server.log")),
             QStringLiteral("-w"), QStringLiteral("-o"), options, QStringLiteral("start")});
@@ -119,9 +122,9 @@ bool PostgresServer::stop()
     return stopped;
 }
 
-QString PostgresServer::socketConnection() const
+QString PostgresServer::socketConnection(const QString &database) const
 {
-    return QStringLiteral("host=%1 port=%2 user=%3 dbname=postgres").arg(dataPath()).arg(m_port).arg(Role);
+    return QStringLiteral("host=%1 port=%2 user=%3 dbname=%4").arg(dataPath()).arg(m_port).arg(Role, database);
 }
 
 QString PostgresServer::tcpConnection() const

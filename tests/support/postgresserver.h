@@ -16,7 +16,8 @@
 class PostgresServer
 {
 public:
-    PostgresServer();
+    /// @p durable keeps fsync on (a benchmark's figures); tests run without it.
+    explicit PostgresServer(bool durable = false);
     /// Stops the server; the folder goes with the object.
     ~PostgresServer();
     PostgresServer(const PostgresServer &) = delete;
@@ -29,7 +30,7 @@ public:
     bool isRunning() const { return m_running; }
 
     /// A connection string over the Unix socket (trusted).
-    QString socketConnection() const;
+    QString socketConnection(const QString &database = QStringLiteral("postgres")) const;
     /// A connection string over TCP that needs a password (from a passfile, not in the string).
     QString tcpConnection() const;
     static QString password() { return QStringLiteral("plant-secret"); }
@@ -58,5 +59,6 @@ private:
     bool m_initialised = false;
     bool m_running = false;
     bool m_asPostgresUser = false;
+    bool m_durable = false;
     mutable QString m_lastError;
 };
