@@ -4,23 +4,24 @@
 
 namespace {
 
-// kind is "butch", "task" or "event"; a butch is named by idButch, a task by idButch and deviceId, an event by
-// idEvent.
+// kind is "butch", "task" or "event"; rowKey is the row's rowid in its table (idButch, the task's rowid,
+// idEvent), so that the sender finds it without a scan. A task carries its idButch and deviceId too: they
+// name it on the server, and tell a deleted task's rowid taken by a later task.
 const QStringList TriggerStatements = {
     QStringLiteral("CREATE TRIGGER plantOutboxButchInsert AFTER INSERT ON butch BEGIN "
-                   "INSERT INTO plantOutbox (kind, idButch) VALUES ('butch', NEW.idButch); END"),
+                   "INSERT INTO plantOutbox (kind, rowKey) VALUES ('butch', NEW.idButch); END"),
     QStringLiteral("CREATE TRIGGER plantOutboxButchUpdate AFTER UPDATE ON butch BEGIN "
-                   "INSERT INTO plantOutbox (kind, idButch) VALUES ('butch', NEW.idButch); END"),
+                   "INSERT INTO plantOutbox (kind, rowKey) VALUES ('butch', NEW.idButch); END"),
     QStringLiteral("CREATE TRIGGER plantOutboxButchDelete AFTER DELETE ON butch BEGIN "
-                   "INSERT INTO plantOutbox (kind, idButch) VALUES ('butch', OLD.idButch); END"),
-    QStringLiteral("CREATE TRIGGER plantOutboxTaskInsert AFTER INSERT ON task BEGIN "
-                   "INSERT INTO plantOutbox (kind, idButch, deviceId) VALUES ('task', NEW.idButch, NEW.deviceId); END"),
-    QStringLiteral("CREATE TRIGGER plantOutboxTaskUpdate AFTER UPDATE ON task BEGIN "
-                   "INSERT INTO plantOutbox (kind, idButch, deviceId) VALUES ('task', NEW.idButch, NEW.deviceId); END"),
-    QStringLiteral("CREATE TRIGGER plantOutboxTaskDelete AFTER DELETE ON task BEGIN "
-                   "INSERT INTO plantOutbox (kind, idButch, deviceId) VALUES ('task', OLD.idButch, OLD.deviceId); END"),
+                   "INSERT INTO plantOutbox (kind, rowKey) VALUES ('butch', OLD.idButch); END"),
+    QStringLiteral("CREATE TRIGGER plantOutboxTaskInsert AFTER INSERT ON task BEGIN INSERT INTO plantOutbox (kind, "
+                   "rowKey, idButch, deviceId) VALUES ('task', NEW.rowid, NEW.idButch, NEW.deviceId); END"),
+    QStringLiteral("CREATE TRIGGER plantOutboxTaskUpdate AFTER UPDATE ON task BEGIN INSERT INTO plantOutbox (kind, "
+                   "rowKey, idButch, deviceId) VALUES ('task', NEW.rowid, NEW.idButch, NEW.deviceId); END"),
+    QStringLiteral("CREATE TRIGGER plantOutboxTaskDelete AFTER DELETE ON task BEGIN INSERT INTO plantOutbox (kind, "
+                   "rowKey, idButch, deviceId) VALUES ('task', OLD.rowid, OLD.idButch, OLD.deviceId); END"),
     QStringLiteral("CREATE TRIGGER plantOutboxEventInsert AFTER INSERT ON eventJournal BEGIN "
-                   "INSERT INTO plantOutbox (kind, idEvent) VALUES ('event', NEW.idEvent); END"),
+                   "INSERT INTO plantOutbox (kind, rowKey) VALUES ('event', NEW.idEvent); END"),
 };
 
 const QStringList TriggerNames = {
@@ -35,11 +36,10 @@ const QStringList TriggerNames = {
 
 // The history of a station that joins the plant, in the order it was written.
 const QStringList HistoryStatements = {
-    QStringLiteral("INSERT INTO plantOutbox (kind, idButch) SELECT 'butch', idButch FROM butch ORDER BY idButch"),
-    QStringLiteral("INSERT INTO plantOutbox (kind, idButch, deviceId) SELECT 'task', idButch, deviceId FROM task "
-                   "ORDER BY rowid"),
-    QStringLiteral(
-        "INSERT INTO plantOutbox (kind, idEvent) SELECT 'event', idEvent FROM eventJournal ORDER BY idEvent"),
+    QStringLiteral("INSERT INTO plantOutbox (kind, rowKey) SELECT 'butch', idButch FROM butch ORDER BY idButch"),
+    QStringLiteral("INSERT INTO plantOutbox (kind, rowKey, idButch, deviceId) SELECT 'task', rowid, idButch, deviceId "
+                   "FROM task ORDER BY rowid"),
+    QStringLiteral("INSERT INTO plantOutbox (kind, rowKey) SELECT 'event', idEvent FROM eventJournal ORDER BY idEvent"),
 };
 
 } // namespace
@@ -49,7 +49,7 @@ QString PlantOutbox::createStatement()
     // Entries are taken in idEntry order and removed up to the last one sent; only the sender removes them,
     // so a new entry always comes after every entry it has read.
     return QStringLiteral("CREATE TABLE IF NOT EXISTS plantOutbox (idEntry INTEGER PRIMARY KEY, kind TEXT NOT NULL, "
-                          "idButch INTEGER, deviceId INTEGER, idEvent INTEGER)");
+                          "rowKey INTEGER, idButch INTEGER, deviceId INTEGER)");
 }
 
 bool PlantOutbox::hasTriggers()

@@ -2,7 +2,7 @@
 #include "sqlitestatement.h"
 
 #include <QDateTime>
-#include <QSet>
+#include <QHash>
 
 #include <cmath>
 #include <memory>
@@ -106,26 +106,34 @@ bool PlantOutboxReader::read(int limit, Parcel *parcel)
     if (!m_connection || !run("BEGIN"))
         return false;
     SqliteStatement entries(m_connection,
-        QStringLiteral("SELECT idEntry, kind, idButch, deviceId, idEvent FROM plantOutbox ORDER BY idEntry LIMIT ?1"));
+        QStringLiteral("SELECT idEntry, kind, rowKey, idButch, deviceId FROM plantOutbox ORDER BY idEntry LIMIT ?1"));
     entries.bindInteger(1, limit);
+    // Each key once, with the newest rowid seen for it: ten updates of one task are one row to send.
     QList<QList<qint64>> keys;
-    QSet<QList<qint64>> seen;
+    QHash<QList<qint64>, qsizetype> seen;
     while (entries.step()) {
         parcel->lastEntry = entries.columnInteger(0);
         ++parcel->entries;
         const QString kind = entries.columnText(1);
+        if (entries.columnIsNull(2))
+            continue;
+        const qint64 rowKey = entries.columnInteger(2);
         QList<qint64> key;
-        if (kind == QLatin1String("butch") && !entries.columnIsNull(2))
-            key = {ButchKind, entries.columnInteger(2)};
-        else if (kind == QLatin1String("task") && !entries.columnIsNull(2) && !entries.columnIsNull(3))
-            key = {TaskKind, entries.columnInteger(2), entries.columnInteger(3)};
-        else if (kind == QLatin1String("event") && !entries.columnIsNull(4))
-            key = {EventKind, entries.columnInteger(4)};
-        // Ten updates of one task are one row to send, read as it stands now.
-        if (!key.isEmpty() && !seen.contains(key)) {
-            seen.insert(key);
-            keys.append(key);
+        if (kind == QLatin1String("butch"))
+            key = {ButchKind, rowKey};
+        else if (kind == QLatin1String("task") && !entries.columnIsNull(3) && !entries.columnIsNull(4))
+            key = {TaskKind, entries.columnInteger(3), entries.columnInteger(4)};
+        else if (kind == QLatin1String("event"))
+            key = {EventKind, rowKey};
+        if (key.isEmpty())
+            continue;
+        const auto found = seen.constFind(key);
+        if (found != seen.constEnd()) {
+            keys[*found].last() = rowKey;
+            continue;
         }
+        seen.insert(key, keys.size());
+        keys.append(key + QList<qint64> {rowKey});
     }
     const bool done = !entries.failed() && readRows(keys, parcel);
     if (entries.failed())
@@ -138,10 +146,10 @@ bool PlantOutboxReader::readRows(const QList<QList<qint64>> &keys, Parcel *parce
 {
     SqliteStatement butch(
         m_connection, QStringLiteral("SELECT date, startTime, endTime, endDate FROM butch WHERE idButch = ?1"));
+    // By rowid: the task table has no index, and a look-up by batch and doser would read all of it.
     SqliteStatement task(m_connection,
         QStringLiteral("SELECT productName, weightScale, taskWeight, haveDoneWeight, mustToBeDoneWeight, startDate, "
-                       "startTime, endDate, endTime FROM task WHERE idButch = ?1 AND deviceId = ?2 ORDER BY rowid "
-                       "LIMIT 1"));
+                       "startTime, endDate, endTime FROM task WHERE rowid = ?1 AND idButch = ?2 AND deviceId = ?3"));
     std::unique_ptr<SqliteStatement> event;
     for (const QList<qint64> &key : keys) {
         if (key[0] == ButchKind) {
@@ -158,8 +166,9 @@ bool PlantOutboxReader::readRows(const QList<QList<qint64>> &keys, Parcel *parce
                 return failed(butch);
         } else if (key[0] == TaskKind) {
             task.reset();
-            task.bindInteger(1, key[1]);
-            task.bindInteger(2, key[2]);
+            task.bindInteger(1, key[3]);
+            task.bindInteger(2, key[1]);
+            task.bindInteger(3, key[2]);
             QByteArray &out = task.step() ? parcel->tasks : parcel->goneTasks;
             appendNumber(&out, key[1]);
             appendNumber(&out, key[2]);
