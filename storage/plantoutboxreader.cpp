@@ -1,8 +1,10 @@
 #include "plantoutboxreader.h"
 #include "sqlitestatement.h"
 
-#include <QDateTime>
+#include <QDate>
 #include <QHash>
+#include <QRegularExpression>
+#include <QTime>
 
 #include <cmath>
 #include <memory>
@@ -49,18 +51,48 @@ void appendWeight(QByteArray *line, const QString &text)
     appendField(line, text.trimmed(), !ok || !std::isfinite(value));
 }
 
-// The batch records' local date "dd.MM.yyyy" and time "hh:mm"; anything else (a running task's blank) is NULL.
-void appendLocalTime(QByteArray *line, const QString &date, const QString &time)
+// Two digits at @p at of @p text, or -1.
+int twoDigits(const QString &text, int at)
 {
-    const QDateTime at
-        = QDateTime::fromString(date.trimmed() + QLatin1Char(' ') + time.trimmed(), QStringLiteral("dd.MM.yyyy hh:mm"));
-    appendField(line, at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), !at.isValid());
+    const QChar high = text.at(at);
+    const QChar low = text.at(at + 1);
+    if (!high.isDigit() || !low.isDigit())
+        return -1;
+    return high.digitValue() * 10 + low.digitValue();
 }
 
+// The batch records' local date "dd.MM.yyyy" and time "hh:mm"; anything else (a running task's blank) is NULL.
+// Read by hand: QDateTime::fromString with a format costs more than all the rest of a row together.
+void appendLocalTime(QByteArray *line, const QString &dateText, const QString &timeText)
+{
+    const QString date = dateText.trimmed();
+    const QString time = timeText.trimmed();
+    const bool shaped = date.size() == 10 && date.at(2) == QLatin1Char('.') && date.at(5) == QLatin1Char('.')
+        && time.size() == 5 && time.at(2) == QLatin1Char(':');
+    const int day = shaped ? twoDigits(date, 0) : -1;
+    const int month = shaped ? twoDigits(date, 3) : -1;
+    const int century = shaped ? twoDigits(date, 6) : -1;
+    const int year = shaped ? twoDigits(date, 8) : -1;
+    const int hour = shaped ? twoDigits(time, 0) : -1;
+    const int minute = shaped ? twoDigits(time, 3) : -1;
+    const bool valid = shaped && century >= 0 && year >= 0 && QDate::isValid(century * 100 + year, month, day)
+        && QTime::isValid(hour, minute, 0);
+    appendField(line,
+        valid ? QString::asprintf("%02d%02d-%02d-%02d %02d:%02d:00", century, year, month, day, hour, minute)
+              : QString(),
+        !valid);
+}
+
+// The journal's "yyyy-MM-dd HH:mm:ss.zzz" is what PostgreSQL reads as it stands; only its shape is checked.
 void appendJournalTime(QByteArray *line, const QString &text)
 {
-    const QDateTime at = QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    appendField(line, at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), !at.isValid());
+    static const QRegularExpression shape(
+        QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}(\\.[0-9]{1,6})?$"));
+    const QString trimmed = text.trimmed();
+    const bool valid = shape.match(trimmed).hasMatch()
+        && QDate::isValid(trimmed.left(4).toInt(), trimmed.mid(5, 2).toInt(), trimmed.mid(8, 2).toInt())
+        && QTime::isValid(trimmed.mid(11, 2).toInt(), trimmed.mid(14, 2).toInt(), trimmed.mid(17, 2).toInt());
+    appendField(line, trimmed, !valid);
 }
 
 void endLine(QByteArray *line)

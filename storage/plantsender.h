@@ -27,7 +27,7 @@ public:
         QString station; ///< this station's name on the server
         QString line; ///< the production line it belongs to (may be empty)
         QString databaseFile = QStringLiteral("data.db");
-        int rowsPerTransaction = 500;
+        int rowsPerTransaction = 2000;
     };
 
     explicit PlantSender(const Settings &settings, QObject *parent = nullptr);
