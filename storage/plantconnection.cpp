@@ -177,6 +177,24 @@ bool PlantConnection::execute(const QByteArray &sql, const QList<QByteArray> &pa
     return collectResults(rows, deadline);
 }
 
+bool PlantConnection::sendQuery(const QByteArray &sql)
+{
+    if (!isOpen())
+        return fail(QStringLiteral("not connected"));
+    m_sqlState.clear();
+    m_deadline = QDeadlineTimer(StatementTimeoutMs).deadline();
+    if (!PQsendQuery(m_connection, sql.constData()) || !flush(m_deadline))
+        return fail(QString::fromUtf8(PQerrorMessage(m_connection)).trimmed());
+    return true;
+}
+
+bool PlantConnection::awaitResults()
+{
+    if (!m_connection)
+        return fail(QStringLiteral("not connected"));
+    return collectResults(nullptr, m_deadline);
+}
+
 bool PlantConnection::copyIn(const QByteArray &copyStatement, const QByteArray &data)
 {
     if (!isOpen())

@@ -33,6 +33,10 @@ public:
     /// Runs @p sql (several statements when @p parameters is empty, one otherwise). The rows of the last
     /// result go to @p rows when given (SQL NULL as a null QString). False with errorText() and sqlState().
     bool execute(const QByteArray &sql, const QList<QByteArray> &parameters = {}, QList<QStringList> *rows = nullptr);
+    /// Sends @p sql (several statements) without waiting: the caller does other work, then awaitResults().
+    bool sendQuery(const QByteArray &sql);
+    /// The results of what sendQuery() sent; false with errorText() when any statement failed.
+    bool awaitResults();
     /// "COPY ... FROM STDIN" with @p data in COPY's text format.
     bool copyIn(const QByteArray &copyStatement, const QByteArray &data);
     /// Rolls back a transaction left open by a failure; nothing when none is open.
@@ -53,6 +57,7 @@ private:
 
     const std::atomic_bool &m_stopping;
     pg_conn *m_connection = nullptr;
+    qint64 m_deadline = 0;
     QString m_errorText;
     QByteArray m_sqlState;
 };

@@ -46,10 +46,10 @@ const QStringList HistoryStatements = {
 
 QString PlantOutbox::createStatement()
 {
-    // Entries are taken in idEntry order and removed up to the last one sent; only the sender removes them,
-    // so a new entry always comes after every entry it has read.
-    return QStringLiteral("CREATE TABLE IF NOT EXISTS plantOutbox (idEntry INTEGER PRIMARY KEY, kind TEXT NOT NULL, "
-                          "rowKey INTEGER, idButch INTEGER, deviceId INTEGER)");
+    // Entries are taken in idEntry order and removed some time after the server confirmed them, so an
+    // entry's number must never be given again, even once the table has been emptied: AUTOINCREMENT.
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS plantOutbox (idEntry INTEGER PRIMARY KEY AUTOINCREMENT, kind "
+                          "TEXT NOT NULL, rowKey INTEGER, idButch INTEGER, deviceId INTEGER)");
 }
 
 bool PlantOutbox::hasTriggers()

@@ -132,14 +132,17 @@ bool PlantOutboxReader::run(const char *sql)
 }
 
 // One read transaction, so that the entries and the rows they name are seen at one moment.
-bool PlantOutboxReader::read(int limit, Parcel *parcel)
+bool PlantOutboxReader::read(int limit, qint64 afterEntry, Parcel *parcel)
 {
     *parcel = Parcel();
     if (!m_connection || !run("BEGIN"))
         return false;
     SqliteStatement entries(m_connection,
-        QStringLiteral("SELECT idEntry, kind, rowKey, idButch, deviceId FROM plantOutbox ORDER BY idEntry LIMIT ?1"));
+        QStringLiteral(
+            "SELECT idEntry, kind, rowKey, idButch, deviceId FROM plantOutbox WHERE idEntry > ?2 ORDER BY idEntry "
+            "LIMIT ?1"));
     entries.bindInteger(1, limit);
+    entries.bindInteger(2, afterEntry);
     // Each key once, with the newest rowid seen for it: ten updates of one task are one row to send.
     QList<QList<qint64>> keys;
     QHash<QList<qint64>, qsizetype> seen;
@@ -254,15 +257,17 @@ bool PlantOutboxReader::remove(qint64 lastEntry)
     return statement.execute() || failed(statement);
 }
 
-// Entries are numbered without gaps (each new one is the highest plus one, and only the oldest are
-// removed), so the count is two index look-ups, not a scan of a long queue.
-qint64 PlantOutboxReader::waiting()
+// Entries are numbered without gaps (each new one is the last number plus one, a rolled-back entry takes
+// its number back with it, and only the oldest are removed), so the count is two index look-ups, not a
+// scan of a long queue.
+qint64 PlantOutboxReader::waiting(qint64 afterEntry)
 {
     SqliteStatement statement(m_connection,
-        QStringLiteral("SELECT coalesce((SELECT max(idEntry) FROM plantOutbox) - (SELECT min(idEntry) "
-                       "FROM plantOutbox) + 1, 0)"));
+        QStringLiteral("SELECT coalesce((SELECT max(idEntry) FROM plantOutbox) - max((SELECT min(idEntry) FROM "
+                       "plantOutbox) - 1, ?1), 0)"));
+    statement.bindInteger(1, afterEntry);
     if (statement.step())
-        return statement.columnInteger(0);
+        return qMax<qint64>(0, statement.columnInteger(0));
     failed(statement);
     return -1;
 }

@@ -33,12 +33,13 @@ public:
     PlantOutboxReader &operator=(const PlantOutboxReader &) = delete;
 
     bool open(const QString &fileName);
-    /// The oldest @p limit entries and their rows; false with errorText() when data.db could not be read.
-    bool read(int limit, Parcel *parcel);
+    /// The oldest @p limit entries after @p afterEntry and their rows; false with errorText() when data.db
+    /// could not be read.
+    bool read(int limit, qint64 afterEntry, Parcel *parcel);
     /// Removes the entries up to @p lastEntry; false (and nothing lost) when data.db is busy.
     bool remove(qint64 lastEntry);
-    /// Entries waiting, -1 when unknown.
-    qint64 waiting();
+    /// Entries after @p afterEntry waiting, -1 when unknown.
+    qint64 waiting(qint64 afterEntry = 0);
 
     const QString &errorText() const { return m_errorText; }
 

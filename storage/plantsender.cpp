@@ -1,6 +1,7 @@
 #include "plantsender.h"
 #include "plantconnection.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMutexLocker>
 
@@ -12,6 +13,7 @@ constexpr int FirstRetryMs = 1000;
 constexpr int LastRetryMs = 60000;
 // How often an empty outbox is looked at again: a batch's rows reach the plant within this.
 constexpr int IdleMs = 500;
+constexpr int RemovalPeriodMs = 1000;
 // Two stations that connect at once must not both make the tables.
 constexpr const char *SchemaLock = "SELECT pg_advisory_xact_lock(415415)";
 constexpr const char *SchemaWithoutRight = "42501";
@@ -87,11 +89,22 @@ void PlantSender::run()
     PlantOutboxReader outbox;
     PlantConnection server(m_stopping);
     int retryMs = FirstRetryMs;
+    // Entries the server has committed; removed from data.db about once a second, since each removal is
+    // a write of its own on the station's file. Entries a crash leaves there are sent once more.
+    qint64 confirmed = 0;
+    qint64 removed = 0;
+    QElapsedTimer sinceRemoval;
+    sinceRemoval.start();
+    auto removeConfirmed = [&] {
+        if (confirmed > removed && outbox.remove(confirmed))
+            removed = confirmed;
+        sinceRemoval.restart();
+    };
     // The count of waiting rows stays current on the panel while the server is away.
     auto retryLater = [&] {
         for (int waited = 0; waited < retryMs && !m_stopping; waited += IdleMs * 4) {
             pause(qMin(IdleMs * 4, retryMs - waited));
-            reportWaiting(outbox);
+            reportWaiting(outbox, confirmed);
         }
         retryMs = qMin(retryMs * 2, LastRetryMs);
     };
@@ -99,33 +112,45 @@ void PlantSender::run()
         reportLink(false, QStringLiteral("data.db: %1").arg(outbox.errorText()));
         retryLater();
     }
+    PlantOutboxReader::Parcel parcel;
+    PlantOutboxReader::Parcel next;
     while (!m_stopping) {
-        reportWaiting(outbox);
+        reportWaiting(outbox, confirmed);
         if (!server.isOpen()) {
+            next = {};
             if (!connectToServer(server)) {
                 retryLater();
                 continue;
             }
             retryMs = FirstRetryMs;
         }
-        PlantOutboxReader::Parcel parcel;
-        // A busy data.db or an empty outbox: the station's writes come first, the next look is soon.
-        if (!outbox.read(m_settings.rowsPerTransaction, &parcel) || parcel.entries == 0) {
+        if (next.entries > 0) {
+            parcel = next;
+        } else if (!outbox.read(m_settings.rowsPerTransaction, confirmed, &parcel) || parcel.entries == 0) {
+            // A busy data.db or an empty outbox: the station's writes come first, the next look is soon.
+            removeConfirmed();
             pause(IdleMs);
             continue;
         }
-        if (!send(server, parcel)) {
+        // While the server applies one parcel the next is read, so that neither side waits for the other.
+        next = {};
+        const bool sent = startSending(server, parcel);
+        if (sent && !outbox.read(m_settings.rowsPerTransaction, parcel.lastEntry, &next))
+            next = {};
+        if (!sent || !server.awaitResults()) {
+            next = {};
             server.rollbackIfOpen();
             server.close();
             reportLink(false, server.errorText());
             retryLater();
             continue;
         }
+        confirmed = parcel.lastEntry;
         emit delivered(parcel.rows);
-        // Entries left by a busy file are sent once more, which changes nothing on the server.
-        while (!outbox.remove(parcel.lastEntry) && !m_stopping)
-            pause(IdleMs);
+        if (sinceRemoval.elapsed() >= RemovalPeriodMs)
+            removeConfirmed();
     }
+    removeConfirmed();
 }
 
 bool PlantSender::connectToServer(PlantConnection &server)
@@ -160,7 +185,9 @@ void PlantSender::prepareServer(PlantConnection &server)
         std::fprintf(stderr, "\nThe plant database's tables could not be made: %s\n", qPrintable(server.errorText()));
 }
 
-bool PlantSender::send(PlantConnection &server, const PlantOutboxReader::Parcel &parcel)
+// Stages the parcel's rows with COPY in a transaction, then sends the upserts and the commit without
+// waiting for them.
+bool PlantSender::startSending(PlantConnection &server, const PlantOutboxReader::Parcel &parcel)
 {
     const QByteArray station = server.literal(m_settings.station);
     QByteArray apply;
@@ -174,7 +201,7 @@ bool PlantSender::send(PlantConnection &server, const PlantOutboxReader::Parcel 
         && stage(parcel.tasks, "incoming_task", UpsertTasks) && stage(parcel.events, "incoming_event", UpsertEvents)
         && stage(parcel.goneTasks, "gone_task", DeleteTasks) && stage(parcel.goneBatches, "gone_batch", DeleteBatches);
     return staged
-        && server.execute(apply + "UPDATE station SET last_seen = now() WHERE station = " + station + ";COMMIT;");
+        && server.sendQuery(apply + "UPDATE station SET last_seen = now() WHERE station = " + station + ";COMMIT;");
 }
 
 void PlantSender::reportLink(bool reached, const QString &reason)
@@ -190,9 +217,9 @@ void PlantSender::reportLink(bool reached, const QString &reason)
         emit linkChanged(reached, reason);
 }
 
-void PlantSender::reportWaiting(PlantOutboxReader &outbox)
+void PlantSender::reportWaiting(PlantOutboxReader &outbox, qint64 confirmed)
 {
-    const qint64 waiting = outbox.waiting();
+    const qint64 waiting = outbox.waiting(confirmed);
     if (waiting == m_waiting)
         return;
     m_waiting = waiting;

@@ -53,9 +53,9 @@ protected:
 private:
     bool connectToServer(PlantConnection &server);
     void prepareServer(PlantConnection &server);
-    bool send(PlantConnection &server, const PlantOutboxReader::Parcel &parcel);
+    bool startSending(PlantConnection &server, const PlantOutboxReader::Parcel &parcel);
     void reportLink(bool reached, const QString &reason);
-    void reportWaiting(PlantOutboxReader &outbox);
+    void reportWaiting(PlantOutboxReader &outbox, qint64 confirmed);
     void pause(int ms);
 
     const Settings m_settings;
