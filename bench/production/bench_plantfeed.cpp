@@ -113,6 +113,13 @@ bool sendHistory(const PostgresServer &server, int days)
     sender.start();
     caughtUp.exec();
     const double sendSeconds = secondsOf(clock);
+    QProcess size;
+    size.start(QStringLiteral("psql"),
+        {QStringLiteral("-X"), QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-d"),
+            server.socketConnection(QStringLiteral("feed")), QStringLiteral("-c"),
+            QStringLiteral("SELECT pg_total_relation_size('batch') + pg_total_relation_size('task')")});
+    size.waitForFinished();
+    const double megabytes = size.readAllStandardOutput().trimmed().toDouble() / 1e6;
 
     // The floor: the same rows, as the server now holds them, copied into an empty database by psql.
     const QString batches = dir.filePath(QStringLiteral("batch.copy"));
@@ -143,6 +150,7 @@ bool sendHistory(const PostgresServer &server, int days)
     std::printf("  queued in the outbox     %.2f s (%lld entries, once, when the station joins the plant)\n",
         queueSeconds, static_cast<long long>(queued));
     std::printf("  sent by the sender       %.2f s, %.0f rows/s\n", sendSeconds, rows / sendSeconds);
+    std::printf("  on the server            %.1f MB (tables and indexes)\n", megabytes);
     std::printf("  psql COPY of the same    %.2f s, %.0f rows/s (floor)\n", copySeconds, rows / copySeconds);
     std::printf("  sender against COPY      %.2f x\n", sendSeconds / copySeconds);
     std::fflush(stdout);
