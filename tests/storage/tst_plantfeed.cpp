@@ -155,6 +155,7 @@ void tst_PlantFeed::serverMirrorsEachStation_data()
     QTest::addRow("sent as written") << "none";
     QTest::addRow("station killed between the write and the send") << "no sender";
     QTest::addRow("server stopped during two batches") << "server stopped";
+    QTest::addRow("role that may not make the tables") << "no right";
 }
 
 // Two stations with the same batch numbers and different figures: each arrives as its data.db holds it.
@@ -162,12 +163,22 @@ void tst_PlantFeed::serverMirrorsEachStation()
 {
     QFETCH(QString, interruption);
     const QString tag = QString::fromLatin1(QTest::currentDataTag()).left(12);
+    QString connection = m_server.socketConnection();
+    if (interruption == QLatin1String("no right")) {
+        // The DBA made the tables and granted the rows only: the station's schema run is refused, it sends.
+        QVERIFY(m_server.run(QString::fromUtf8(PlantSender::serverSchema())));
+        QVERIFY(m_server.run(QStringLiteral(
+            "DO $$BEGIN CREATE ROLE line LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END$$; GRANT SELECT, "
+            "INSERT, UPDATE, DELETE ON station, batch, task, event TO line; GRANT TEMPORARY ON DATABASE postgres TO "
+            "line")));
+        connection += QStringLiteral(" user=line");
+    }
     std::vector<std::unique_ptr<Station>> stations;
     stations.push_back(std::make_unique<Station>(tag + QStringLiteral(" А")));
     stations.push_back(std::make_unique<Station>(tag + QStringLiteral(" Б")));
     for (auto &station : stations) {
         if (interruption != QLatin1String("no sender"))
-            station->startSender(m_server.socketConnection());
+            station->startSender(connection);
     }
     if (interruption == QLatin1String("server stopped")) {
         for (auto &station : stations)
@@ -188,7 +199,7 @@ void tst_PlantFeed::serverMirrorsEachStation()
     }
     if (interruption == QLatin1String("no sender")) {
         for (auto &station : stations)
-            station->startSender(m_server.socketConnection());
+            station->startSender(connection);
     }
     for (auto &station : stations)
         QTRY_COMPARE_WITH_TIMEOUT(serverRows(m_server, station->name()), station->localRows(), 30000);
