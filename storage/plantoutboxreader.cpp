@@ -7,6 +7,7 @@
 #include <QTime>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <sqlite3.h>
 
@@ -95,6 +96,21 @@ void appendJournalTime(QByteArray *line, const QString &text)
     appendField(line, trimmed, !valid);
 }
 
+// The server keeps a doser number as an integer: a task whose number does not fit is not sent, since the
+// server would refuse the whole transaction for it and nothing after it would ever arrive.
+bool fitsDoser(qint64 number)
+{
+    return number >= 0 && number <= std::numeric_limits<qint32>::max();
+}
+
+// A number the journal keeps; anything that is not one (or does not fit) goes as NULL, for the same reason.
+void appendInteger(QByteArray *line, const QString &text, qint64 largest)
+{
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    appendField(line, QString::number(value), !ok || value < 0 || value > largest);
+}
+
 void endLine(QByteArray *line)
 {
     line->append('\n');
@@ -156,7 +172,8 @@ bool PlantOutboxReader::read(int limit, qint64 afterEntry, Parcel *parcel)
         QList<qint64> key;
         if (kind == QLatin1String("butch"))
             key = {ButchKind, rowKey};
-        else if (kind == QLatin1String("task") && !entries.columnIsNull(3) && !entries.columnIsNull(4))
+        else if (kind == QLatin1String("task") && !entries.columnIsNull(3) && !entries.columnIsNull(4)
+            && fitsDoser(entries.columnInteger(4)))
             key = {TaskKind, entries.columnInteger(3), entries.columnInteger(4)};
         else if (kind == QLatin1String("event"))
             key = {EventKind, rowKey};
@@ -230,10 +247,10 @@ bool PlantOutboxReader::readRows(const QList<QList<qint64>> &keys, Parcel *parce
                 // Journal events are never changed or removed by the station: one that is gone is skipped.
                 appendNumber(&parcel->events, key[1]);
                 appendJournalTime(&parcel->events, event->columnText(0));
-                appendField(&parcel->events, event->columnText(1), event->columnIsNull(1));
+                appendInteger(&parcel->events, event->columnText(1), std::numeric_limits<qint32>::max());
                 appendField(&parcel->events, event->columnText(2));
                 appendField(&parcel->events, event->columnText(3));
-                appendField(&parcel->events, event->columnText(4), event->columnIsNull(4));
+                appendInteger(&parcel->events, event->columnText(4), std::numeric_limits<qint64>::max());
                 endLine(&parcel->events);
             }
             if (event->failed())
