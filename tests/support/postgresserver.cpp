@@ -1,5 +1,6 @@
 #include "postgresserver.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -7,6 +8,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +26,22 @@ PostgresServer::~PostgresServer()
 {
     if (m_running)
         stop();
+    if (m_watchdog > 0)
+        kill(pid_t(m_watchdog), SIGTERM);
+}
+
+// pg_ctl leaves the server running on its own: should the test die without its destructor, a watchdog
+// stops the server and removes the folder once the test's process has gone.
+void PostgresServer::startWatchdog()
+{
+    if (m_watchdog > 0)
+        return;
+    const QString runAs = m_asPostgresUser ? QStringLiteral("runuser -u postgres -- ") : QString();
+    const QString script = QStringLiteral("while kill -0 %1 2>/dev/null; do sleep 1; done; %2%3pg_ctl -D '%4' -m "
+                                          "immediate stop >/dev/null 2>&1; rm -rf '%5'")
+                               .arg(QCoreApplication::applicationPid())
+                               .arg(runAs, BinDir, dataPath(), m_dir.path());
+    QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"), script}, QString(), &m_watchdog);
 }
 
 QString PostgresServer::dataPath() const
@@ -110,6 +128,8 @@ bool PostgresServer::start()
     m_running = runTool(QStringLiteral("pg_ctl"),
         {QStringLiteral("-D"), dataPath(), QStringLiteral("-l"), m_dir.filePath(QStringLiteral("cluster/server.log")),
             QStringLiteral("-w"), QStringLiteral("-o"), options, QStringLiteral("start")});
+    if (m_running)
+        startWatchdog();
     return m_running;
 }
 

@@ -51,6 +51,7 @@ public:
 
 private:
     bool initialise();
+    void startWatchdog();
     bool runTool(const QString &tool, const QStringList &arguments, int timeoutMs = 60000) const;
     QStringList psql(const QStringList &arguments, bool *ok) const;
 
@@ -60,5 +61,6 @@ private:
     bool m_running = false;
     bool m_asPostgresUser = false;
     bool m_durable = false;
+    qint64 m_watchdog = 0;
     mutable QString m_lastError;
 };
