@@ -1,6 +1,8 @@
 #include "d415_fendrix.h"
+#include "panelscale.h"
 #include "serialport.h"
 #include "terminationwatcher.h"
+#include "touchstyle.h"
 #include "workplacelock.h"
 
 #include <QApplication>
@@ -18,11 +20,15 @@ namespace {
 
 const char versionText[] = "d415-workstation " DOSER_VERSION "\n";
 
-const char helpText[] = "Usage: d415-workstation [--ports-only] [Qt options]\n"
+const char helpText[] = "Usage: d415-workstation [--ports-only] [--scale=PERCENT|fit] [Qt options]\n"
                         "The operator workstation of the D415 doser, working in the current directory.\n"
                         "\n"
                         "  --ports-only  list and open only the entries of ports/ in the working directory,\n"
                         "                never the machine's own serial devices (tests, commissioning)\n"
+                        "  --scale=PERCENT|fit\n"
+                        "                the size of the whole interface: 100 as designed, 125 a quarter larger,\n"
+                        "                fit the largest that leaves no window wider than the screen; without\n"
+                        "                the option the setting uiScale (KESTU/D415_Test) gives it\n"
                         "  -h, --help    show this text and exit\n"
                         "  --version     show the version and exit\n"
                         "\n"
@@ -67,6 +73,8 @@ int main(int argc, char *argv[])
     if (hasOption(argc, argv, "--ports-only"))
         SerialPort::setSystemPortsListed(false);
 
+    // Qt takes its scale factor from the environment once, when the application object is made.
+    PanelScale::applyBeforeApplication(argc, argv);
     QApplication application(argc, argv);
 
     // Qt's own buttons and the file dialog speak Russian like the rest of the station.
@@ -86,7 +94,7 @@ int main(int argc, char *argv[])
         QFont font = QApplication::font();
         font.setPointSize(8);
         QApplication::setFont(font);
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setStyle(new TouchStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
         window.show();
         window.warnIfRecordsUnusable();
         window.restoreLastSession();

@@ -1,5 +1,7 @@
 #include "product.h"
 
+#include "sqlitestatement.h"
+
 #include <QEvent>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -113,9 +115,20 @@ void Product::deleteProduct()
     bool isNumber = false;
     const qlonglong id = m_selectedId.toLongLong(&isNumber);
     if (isNumber)
-        m_query.runQuery(QStringLiteral("DELETE FROM product WHERE idProduct = %1;").arg(id));
+        deleteProductRow(id);
     m_selectedId.clear();
     fillTable();
+}
+
+void Product::deleteProductRow(qlonglong id)
+{
+    // Read without a log line: the statements the log shows are the catalogue's designed ones.
+    SqliteStatement read(m_query.connection(), QStringLiteral("SELECT productName FROM product WHERE idProduct = ?"));
+    read.bindInteger(1, id);
+    const QString name = read.step() ? read.columnText(0) : QString();
+    m_query.runQuery(QStringLiteral("DELETE FROM product WHERE idProduct = %1;").arg(id));
+    if (m_query.returnCode() == 0 && m_query.changes() > 0)
+        emit productDeleted(name);
 }
 
 void Product::addProduct()
@@ -125,5 +138,7 @@ void Product::addProduct()
         return;
     m_query.runQuery(QStringLiteral("INSERT INTO product (idProduct, productName) values (NULL, %1);")
                          .arg(SqliteQuery::literal(name)));
+    if (m_query.returnCode() == 0 && m_query.changes() > 0)
+        emit productAdded(name);
     fillTable();
 }

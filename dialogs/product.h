@@ -21,9 +21,15 @@ public:
     explicit Product(QWidget *parent = nullptr);
     ~Product() override;
 
+    /// Reads the table again from data.db, after another connection changed the catalogue.
+    void fillTable();
+
 signals:
     void closeClicked();
     void windowHided();
+    /// A product name was put into the catalogue, or taken out of it.
+    void productAdded(const QString &name);
+    void productDeleted(const QString &name);
 
 public slots:
     void productTableClicked(QTableWidgetItem *item);
@@ -35,7 +41,7 @@ protected:
 
 private:
     void createConfirmBox();
-    void fillTable();
+    void deleteProductRow(qlonglong id);
 
     SqliteQuery m_query;
     QMessageBox *m_confirmBox = nullptr;

@@ -1,9 +1,8 @@
 #include "stat.h"
 
+#include "csvsavedialog.h"
+
 #include <QEvent>
-#include <QFile>
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QTableWidgetItem>
 #include <QTextCodec>
 
@@ -39,10 +38,6 @@ Stat::Stat(QWidget *parent)
     statTable->setHorizontalHeaderLabels({QStringLiteral("Продукт"), QStringLiteral("Вес, кг")});
     statTable->resizeColumnsToContents();
 
-    m_failureBox = new QMessageBox(this);
-    m_failureBox->setIcon(QMessageBox::Warning);
-    m_failureBox->setTextFormat(Qt::PlainText);
-    m_failureBox->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
 
     m_query.open(QStringLiteral("data.db"));
     ensureIndexes();
@@ -223,30 +218,30 @@ bool Stat::writeCsv(const QString &fileName, QString *error) const
             *error = QStringLiteral("нет кодировки Windows-1251");
         return false;
     }
-    const QByteArray bytes = csvText(codec);
-    QFile file(fileName);
-    // Unbuffered, so that a full disk shows up in write() and not in a close() nobody checks.
-    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)
-        && file.write(bytes) == bytes.size();
-    if (written)
-        file.close();
-    written = written && file.error() == QFileDevice::NoError;
+    QString failure;
+    const bool written = CsvSaveDialog::writeFile(fileName, csvText(codec), &failure);
     if (!written && error)
-        *error = file.errorString();
+        *error = failure;
     return written;
+}
+
+QString Stat::proposedFileName() const
+{
+    const QString first = fromComboBox->currentText();
+    const QString last = toComboBox->currentText();
+    const QString days = last.isEmpty() || last == first ? first : first + QLatin1Char('-') + last;
+    return QStringLiteral("статистика_%1.csv").arg(days);
 }
 
 void Stat::saveProduct()
 {
-    const QString fileName = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Сохранить"), QString(), QStringLiteral("CSV (разделители - точка с запятой)(*.csv)"));
-    if (fileName.isEmpty())
+    QTextCodec *codec = QTextCodec::codecForName("cp1251");
+    if (!codec)
         return;
-    QString error;
-    if (writeCsv(fileName, &error))
-        return;
-    std::fprintf(stderr, "\nCan't write the file %s: %s\n", fileName.toUtf8().constData(), error.toUtf8().constData());
-    m_failureBox->setWindowTitle(QStringLiteral("Сообщение"));
-    m_failureBox->setText(QStringLiteral("Не удалось записать файл\n%1\n\n%2").arg(fileName, error));
-    m_failureBox->exec();
+    // Made at the first save: a window that is only looked at builds no keyboard field.
+    if (!m_saveDialog)
+        m_saveDialog = new CsvSaveDialog(this);
+    const QString written = m_saveDialog->saveAs(proposedFileName(), [this, codec] { return csvText(codec); });
+    if (!written.isEmpty())
+        emit exported(written);
 }

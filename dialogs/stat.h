@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+class CsvSaveDialog;
 class QEvent;
 class QMessageBox;
 class QTextCodec;
@@ -30,10 +31,14 @@ public:
     // Writes the table as CSV in Windows-1251 to fileName; on failure returns false and, if error is
     // given, the reason as the system reports it.
     bool writeCsv(const QString &fileName, QString *error = nullptr) const;
+    // The name the save dialog proposes: "статистика_<first day>-<last day>.csv".
+    QString proposedFileName() const;
 
 signals:
     void closeClicked();
     void windowHided();
+    // The table was written to fileName.
+    void exported(const QString &fileName);
 
 public slots:
     void saveProduct();
@@ -54,5 +59,5 @@ private:
 
     SqliteQuery m_query;
     bool m_indexesReady = false;
-    QMessageBox *m_failureBox = nullptr;
+    CsvSaveDialog *m_saveDialog = nullptr;
 };

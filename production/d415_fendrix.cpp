@@ -43,7 +43,7 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     : QWidget(parent)
 {
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
-    setFixedSize(895, 245);
+    setFixedSize(895, 350);
     move(300, 300);
     keepOnScreen();
 
@@ -61,6 +61,8 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Рабочее место дозатора D415 — служба поддержки КЭСТУ"));
     buildMessageBoxes();
+    placeReceiptButton();
+    buildScreen();
 
     rs232SettingsDialog = new rs232Settings();
     rs232SettingsDialog->hide();
@@ -81,6 +83,7 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
     connectPanel();
     for (int position = 0; position < DoserCount; ++position)
         connectDoser(position);
+    setUpJournal();
 
     startPlantFeed();
 
@@ -254,6 +257,7 @@ bool D415_Fendrix::recordsUsable()
 {
     if (m_recordsProblem.isEmpty())
         return true;
+    journalRefusal(QStringLiteral("База данных data.db не принимает записи: %1").arg(m_recordsProblem));
     inform(QStringLiteral("Задание не начато: база данных data.db не принимает записи: %1.")
                .arg(m_recordsProblem.toHtmlEscaped()));
     return false;

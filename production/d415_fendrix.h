@@ -6,6 +6,7 @@
 #include "product.h"
 #include "sqlitequery.h"
 #include "stat.h"
+#include "stationjournal.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,6 +18,7 @@
 
 class D415Device;
 class D415Link;
+class EventJournalWindow;
 class PlantSender;
 class QAbstractButton;
 class QCloseEvent;
@@ -24,6 +26,10 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
+class QPushButton;
+class StateStrip;
+class ReceiptButton;
+class ReceiptParameters;
 class d415Settings;
 class rs232Settings;
 
@@ -77,6 +83,9 @@ public:
 
     /// Doser position of a doser number (bus address), or -1 when the window does not serve it.
     int positionOf(int number) const;
+
+    /// The band at the window's foot with the doser's state; other concerns add small widgets at its right end.
+    StateStrip *stateStrip() const;
 
 public slots:
     // Panel and polling.
@@ -233,6 +242,14 @@ private:
     static QString currentTime();
     static QString currentDate();
 
+    // What the operator reads from across the room: the state strip, stale and readable values, progress.
+    void buildScreen();
+    void placeStateStrip();
+    void showOnStrip(int position, const QString &state);
+    void markLiveValuesStale(bool stale);
+    void refreshBatchProgress();
+    static int errorCodeOf(const QString &message);
+    bool m_valuesStale = false;
     // The plant database feed (d415_fendrix_plant.cpp).
     void startPlantFeed();
     void addPlantLabel();
@@ -256,6 +273,34 @@ private:
     void refuseWithoutWitness(bool continuing);
     double scaledCounter(int position, const QString &raw) const;
 
+    // The event journal (d415_fendrix_journal.cpp).
+    void setUpJournal();
+    void placeJournalButton();
+    void connectDoserJournal(D415Device *device);
+    void connectSettingsJournal();
+    void journalEvent(const QString &kind, const QString &text);
+    void journalRefusal(const QString &why);
+    void journalExport(const QString &fileName);
+    QString journalWeights(int position) const;
+    void showJournal();
+    StationJournal m_journal;
+    EventJournalWindow *journalWindow = nullptr;
+    QPushButton *journalButton = nullptr;
+    // Recipes: the recipe button's requests, each answered exactly once on its slots.
+    void placeReceiptButton();
+    void applyReceiptLock(bool batchOpen);
+    void saveReceiptParameters(const QString &path);
+    void rewriteReceiptParameters(const QString &path);
+    void loadReceiptParameters(const QString &path);
+    bool batchBlocksReceipt(QString *why) const;
+    bool currentReceiptParameters(ReceiptParameters *parameters, QString *why);
+    bool receiptFormatKnown();
+    bool receiptFitsDoser(const ReceiptParameters &parameters, QString *why);
+    bool applyReceiptParameters(const ReceiptParameters &parameters, QString *notice, QString *why);
+    bool ensureCatalogueProduct(const QString &name, bool *added, QString *why);
+    bool sendReceiptTolerance(bool plus, const QString &value, QString *why);
+    bool awaitTolerance(bool plus, QString *answer, const std::function<void()> &request);
+
     // The catalogue and the statistics come first: each opens its own connection to data.db.
     Product product;
     Stat stat;
@@ -271,6 +316,7 @@ private:
     QAbstractButton *questionYesButton = nullptr;
     QAbstractButton *questionAnswer = nullptr;
     QMessageBox *infoBox = nullptr;
+    ReceiptButton *m_receiptButton = nullptr; // a child of the window, placed under the batch controls
 
     SqliteQuery m_query;
     DoseWitnessRecords m_witnessRecords {m_query};

@@ -19,6 +19,8 @@ void D415_Fendrix::downloadDoseButton()
     const DoserState &doser = doserState[position];
     const double weight = ui->productWeightD415_11->text().toDouble();
     if (weight <= doser.npv) {
+        journalEvent(QStringLiteral("command"),
+            QStringLiteral("Набрать дозу %1 %2").arg(formatWeight(position, weight), doser.weightUnit));
         downloadDose(position, weight, doser.decimals);
         return;
     }
@@ -28,12 +30,14 @@ void D415_Fendrix::downloadDoseButton()
 
 void D415_Fendrix::uploadDoseButton()
 {
+    journalEvent(QStringLiteral("command"), QStringLiteral("Разгрузить ГПУ"));
     uploadDose(0);
 }
 
 void D415_Fendrix::stopWorkButton()
 {
     const int position = 0;
+    journalEvent(QStringLiteral("command"), QStringLiteral("Останов / сброс ошибки"));
     stopWork(position);
     // Stop-work alone leaves a doser in its fault: the button's "сброс ошибки" resets it too, and the panel
     // leaves "АВАРИЯ" with the doser's next state report.
@@ -43,6 +47,7 @@ void D415_Fendrix::stopWorkButton()
 
 void D415_Fendrix::doCycleButton()
 {
+    journalEvent(QStringLiteral("command"), QStringLiteral("Выполнить полный цикл"));
     doFullCycle(0);
 }
 

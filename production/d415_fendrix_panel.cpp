@@ -4,6 +4,7 @@
 #include "ui_d415_fendrix.h"
 
 #include "panelcodes.h"
+#include "statestrip.h"
 
 #include "d415device.h"
 #include "d415settings.h"
@@ -95,7 +96,7 @@ QString D415_Fendrix::formatWeight(int position, double weight) const
     return QString::number(weight, 'f', doserState[position].decimals);
 }
 
-void D415_Fendrix::showState(int, const QString &state)
+void D415_Fendrix::showState(int position, const QString &state)
 {
     QLabel *label = getLabel(0, StateCode);
     if (!label)
@@ -116,6 +117,7 @@ void D415_Fendrix::showState(int, const QString &state)
         label->setPalette(palette);
     }
     label->setText(state);
+    showOnStrip(position, state);
 }
 
 void D415_Fendrix::refreshContainerTitle(int position)
@@ -226,8 +228,10 @@ void D415_Fendrix::hasCurrentStateActions(int number, const QString &state)
 
 void D415_Fendrix::workErrorActions(int number, const QString &message)
 {
-    if (positionOf(number) >= 0)
-        d415SettingsDialog->setErrorMessage(message);
+    if (positionOf(number) < 0)
+        return;
+    d415SettingsDialog->setErrorMessage(message);
+    stateStrip()->showFault(errorCodeOf(message), message);
 }
 
 void D415_Fendrix::hasGetWeightNETTO(int number, const QString &value)
@@ -251,6 +255,7 @@ void D415_Fendrix::hasGetScale(int number, quint8 value)
         return;
     doserState[position].decimals = value;
     doserState[position].scaleKnown = true;
+    refreshBatchProgress();
 }
 
 void D415_Fendrix::hasGetNPD(int number, const QString &value)
@@ -274,6 +279,7 @@ void D415_Fendrix::hasGetWeightScale(int number, const QString &value)
     const QList<QLabel *> units = findLabels(UnitCode);
     for (QLabel *label : units)
         label->setText(value);
+    refreshBatchProgress();
 }
 
 void D415_Fendrix::hasGetPOVersion(int number, const QString &value)
@@ -334,6 +340,7 @@ void D415_Fendrix::setWeight(const QString &text, const QString &name)
     if (weight > doser.haveDoneWeight) {
         edit->setText(formatted);
         doser.taskWeight = weight;
+        refreshBatchProgress();
     }
 }
 
@@ -342,8 +349,10 @@ void D415_Fendrix::setDoseFaultPlus(const QString &text, const QString &name)
     if (isEmptyEntry(text))
         return;
     const int position = name.toInt() / 10 - 1;
-    if (isOnline(position))
-        d415[position]->setDoseFaultPlus(text, doserState[position].decimals);
+    if (!isOnline(position))
+        return;
+    journalEvent(QStringLiteral("setting"), QStringLiteral("Погрешность +: %1").arg(text));
+    d415[position]->setDoseFaultPlus(text, doserState[position].decimals);
 }
 
 void D415_Fendrix::setDoseFaultMinus(const QString &text, const QString &name)
@@ -351,8 +360,10 @@ void D415_Fendrix::setDoseFaultMinus(const QString &text, const QString &name)
     if (isEmptyEntry(text))
         return;
     const int position = name.toInt() / 10 - 1;
-    if (isOnline(position))
-        d415[position]->setDoseFaultMinus(text, doserState[position].decimals);
+    if (!isOnline(position))
+        return;
+    journalEvent(QStringLiteral("setting"), QStringLiteral("Погрешность -: %1").arg(text));
+    d415[position]->setDoseFaultMinus(text, doserState[position].decimals);
 }
 
 void D415_Fendrix::deviceConnectionTest(int position)
@@ -404,6 +415,7 @@ void D415_Fendrix::setDeviceActive0(bool on)
         done->setText(QStringLiteral("0"));
     if (QLabel *state = getLabel(0, StateCode))
         state->clear();
+    stateStrip()->clear();
 }
 
 void D415_Fendrix::disableD415Containers(bool disable)

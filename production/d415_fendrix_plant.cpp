@@ -68,6 +68,7 @@ void D415_Fendrix::addPlantLabel()
     m_plantLabel->setStyleSheet(QStringLiteral("color: #606060;"));
     showPlantState();
     m_plantLabel->show();
+    keepOnScreen();
 }
 
 void D415_Fendrix::plantLinkChanged(bool reached, const QString &reason)

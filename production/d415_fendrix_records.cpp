@@ -235,9 +235,12 @@ void D415_Fendrix::restoreLastSession()
     if (!lookForOpenButch()) {
         m_openButchUnknown = true;
         std::fputs("\nThe butches can not be read, an unfinished butch may be waiting\n", stderr);
-        inform(QStringLiteral("Не удалось прочитать записи заданий в базе данных: %1.\nНезавершённое задание может "
-                              "ожидать восстановления: оно будет предложено снова при начале задания.")
-                   .arg(m_query.errorText()));
+        // A data.db that takes no records has been reported at start-up already; a second box about the
+        // same file would only make the operator answer twice.
+        if (m_recordsProblem.isEmpty())
+            inform(QStringLiteral("Не удалось прочитать записи заданий в базе данных: %1.\nНезавершённое задание может "
+                                  "ожидать восстановления: оно будет предложено снова при начале задания.")
+                       .arg(m_query.errorText()));
         setDeviceActive0(true);
         return;
     }
@@ -252,6 +255,7 @@ void D415_Fendrix::restoreLastSession()
         return;
     }
     if (answer == Answer::No) {
+        journalEvent(QStringLiteral("restore"), QStringLiteral("Незавершённое задание не восстановлено"));
         newButch();
         for (int position = 0; position < DoserCount; ++position)
             abandonDoserTask(position);
@@ -304,6 +308,7 @@ void D415_Fendrix::restoreLastSession()
     }
     batchRunning = true;
     stopButtonActions();
+    journalEvent(QStringLiteral("restore"), journalWeights(0));
 }
 
 // An open batch with no task of this doser (its number was changed since, or the station stopped between

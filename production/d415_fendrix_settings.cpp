@@ -12,12 +12,24 @@
 #include "serialport.h"
 
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
 
 using namespace PanelCodes;
 
+// Centred over the window, yet whole on the screen: at a large panel scale a tall dialog centred over a
+// window at the screen's foot would have its last buttons out of reach of a touch.
 void D415_Fendrix::centreOnWindow(QWidget *dialog) const
 {
-    dialog->move(x() + width() / 2 - dialog->width() / 2, y() + height() / 2 - dialog->height() / 2);
+    QPoint corner(x() + width() / 2 - dialog->width() / 2, y() + height() / 2 - dialog->height() / 2);
+    if (const QScreen *screen = QGuiApplication::screenAt(geometry().center())) {
+        const QRect available = screen->availableGeometry();
+        corner.setX(std::max(std::min(corner.x(), available.right() + 1 - dialog->width()), available.left()));
+        corner.setY(std::max(std::min(corner.y(), available.bottom() + 1 - dialog->height()), available.top()));
+    }
+    dialog->move(corner);
 }
 
 void D415_Fendrix::changeD415Product(int position, const QString &name)
@@ -182,4 +194,6 @@ void D415_Fendrix::applyBatchLock()
     ui->rs232SettingsButton->setDisabled(open);
     rs232SettingsDialog->lockLineChoice(open);
     d415SettingsDialog->lockDoserChoice(open);
+    refreshBatchProgress();
+    applyReceiptLock(open);
 }

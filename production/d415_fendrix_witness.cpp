@@ -169,5 +169,6 @@ bool D415_Fendrix::settleWithDoser(int position)
     }
     if (QLabel *done = getLabel(0, DoneWeightCode))
         done->setText(QString::number(doser.haveDoneWeight, 'f', 2));
+    refreshBatchProgress();
     return true;
 }

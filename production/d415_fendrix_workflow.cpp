@@ -55,6 +55,7 @@ bool D415_Fendrix::canDoReceipt()
             ++online;
     }
     if (online == 0 || needCheck > 0) {
+        journalRefusal(QStringLiteral("Отсутствует связь."));
         inform(QStringLiteral("Отсутствует связь."));
         return false;
     }
@@ -76,6 +77,7 @@ void D415_Fendrix::startButton()
         if (!isOnline(position))
             continue;
         if (doserState[position].taskWeight <= 0 || d415[position]->productName().isEmpty()) {
+            journalRefusal(QStringLiteral("Вид продукта и вес должны быть заданы"));
             inform(QStringLiteral("Вид продукта и вес должны быть заданы"));
             return;
         }
@@ -106,6 +108,7 @@ void D415_Fendrix::startButton()
 void D415_Fendrix::refuseUnrecordedStart()
 {
     std::fputs("\nThe butch can not be recorded in the database, the work is not started\n", stderr);
+    journalRefusal(QStringLiteral("Не удалось записать задание в базу данных. Задание не начато."));
     inform(QStringLiteral("Не удалось записать задание в базу данных. Задание не начато."));
 }
 
@@ -135,6 +138,7 @@ void D415_Fendrix::startButtonActions()
         return;
     }
     enterDosing(false);
+    journalEvent(QStringLiteral("start"), journalWeights(0));
     if (isOnline(0))
         prepareDoserForWork(d415[0]->getDeviceID());
     if (!doseCycleTimer.isActive())
@@ -146,6 +150,8 @@ void D415_Fendrix::refuseWithoutWitness(bool continuing)
     std::fputs("\nThe doser has not told its counter and hopper weight, the work is not started\n", stderr);
     if (!pollTimer.isActive())
         pollTimer.start(190);
+    journalRefusal(continuing ? QStringLiteral("Дозатор не сообщил счётчик и вес в ковше. Задание не продолжено.")
+                              : QStringLiteral("Дозатор не сообщил счётчик и вес в ковше. Задание не начато."));
     inform(continuing ? QStringLiteral("Дозатор не сообщил счётчик и вес в ковше. Задание не продолжено.")
                       : QStringLiteral("Дозатор не сообщил счётчик и вес в ковше. Задание не начато."));
 }
@@ -226,6 +232,7 @@ void D415_Fendrix::continueButtonActions()
         if (!settleWithDoser(position))
             return;
     }
+    journalEvent(QStringLiteral("continue"), journalWeights(0));
     for (int position = 0; position < DoserCount; ++position) {
         if (isOnline(position) && !doserState[position].idle)
             prepareDoserForWork(d415[position]->getDeviceID());
@@ -248,6 +255,7 @@ bool D415_Fendrix::doserFormatKnown(int position)
     if (doser.scaleKnown && doser.npvKnown)
         return true;
     std::fputs("\nThe doser has not passed its connection test, the work is not started\n", stderr);
+    journalRefusal(QStringLiteral("Дозатор не прошёл проверку связи: его формат веса и НПВ не известны."));
     inform(QStringLiteral("Дозатор не прошёл проверку связи: его формат веса и НПВ не известны. Задание не "
                           "запущено."));
     return false;
@@ -271,8 +279,11 @@ void D415_Fendrix::stopButton()
 
 void D415_Fendrix::stopButtonActions()
 {
-    if (doseCycleTimer.isActive())
+    // Only a batch that was dosing stops: a fault reported with every reply stops it once.
+    if (doseCycleTimer.isActive()) {
+        journalEvent(QStringLiteral("stop"), journalWeights(0));
         doseCycleTimer.stop();
+    }
     enableControlElementsWhenStopAction();
     batchRunning = false;
     continueMode = false;
@@ -379,6 +390,7 @@ bool D415_Fendrix::recordDischarge(int position, double weight, bool counted)
         if (QLabel *done = getLabel(0, DoneWeightCode))
             done->setText(QString::number(doser.haveDoneWeight, 'f', 2));
         doser.doseWeight = nextDoseWeight(position, doser.mustToBeDoneWeight);
+        refreshBatchProgress();
     }
     return true;
 }
@@ -481,6 +493,7 @@ void D415_Fendrix::hasGetTotalCommonWeight(int number, const QString &value)
         if (!last)
             return;
         std::fputs("\nhas finisheded all parts\n", stderr);
+        journalEvent(QStringLiteral("finish"), journalWeights(position));
         doseCycleTimer.stop();
         if (!pollTimer.isActive())
             pollTimer.start(190);

@@ -22,19 +22,25 @@ void LineKeeper::opened(const QString &name, bool open)
         enter(State::Reopening, name);
         return;
     }
-    if (m_lossLogged && name == m_portName)
+    const bool returned = m_lossLogged && name == m_portName;
+    if (returned)
         std::fprintf(stderr, "Line %s open again\n", qPrintable(name));
     m_lossLogged = false;
     enter(State::Open, name);
+    if (returned)
+        emit lossEnded(name);
 }
 
 void LineKeeper::lost(const QString &name)
 {
     // One line per loss, however many attempts it takes; a loss while one is still logged adds nothing.
-    if (!m_lossLogged)
+    const bool began = !m_lossLogged;
+    if (began)
         std::fprintf(stderr, "Line %s lost, trying to open it again every second\n", qPrintable(name));
     m_lossLogged = true;
     enter(State::Reopening, name);
+    if (began)
+        emit lossBegan(name);
 }
 
 void LineKeeper::enter(State state, const QString &name)

@@ -34,6 +34,9 @@ signals:
     void reopenDue(const QString &name);
     /// Time to look at the port list again.
     void searchDue();
+    /// The line @p name was lost (once per loss) and is open again.
+    void lossBegan(const QString &name);
+    void lossEnded(const QString &name);
 
 private:
     void enter(State state, const QString &name);

@@ -118,6 +118,11 @@ void ReceiptButton::receiptWasSaved()
     m_manager->saveReceiptDialog()->receiptWasSaved();
 }
 
+void ReceiptButton::receiptWasNotSaved()
+{
+    m_manager->saveReceiptDialog()->receiptWasNotSaved();
+}
+
 void ReceiptButton::receiptWasRewrited()
 {
     m_manager->receiptWasRewrited();

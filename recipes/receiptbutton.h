@@ -51,6 +51,8 @@ public slots:
     void desableChangeLoadReceiptButtons();
     void desableLoadReceiptButton();
     void receiptWasSaved();
+    /// The answer to receiptCanBeSaved() when the parameters could not be written: no recipe was made.
+    void receiptWasNotSaved();
     void receiptWasRewrited();
     void receiptWasNotRewrited();
     void receiptWasLoaded();

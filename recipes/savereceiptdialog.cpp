@@ -95,6 +95,12 @@ void SaveReceiptDialog::receiptWasSaved()
     hide();
 }
 
+void SaveReceiptDialog::receiptWasNotSaved()
+{
+    m_ui->saveButton->setEnabled(true);
+    m_ui->cancelButton->setEnabled(true);
+}
+
 void SaveReceiptDialog::cancelCreation()
 {
     resetForm();

@@ -26,6 +26,9 @@ signals:
 
 public slots:
     void receiptWasSaved();
+    /// The host could not write its parameters (and removed the file): the dialog is released with the
+    /// name and description kept, so the operator can try again or cancel.
+    void receiptWasNotSaved();
 
 private slots:
     void saveReceipt();

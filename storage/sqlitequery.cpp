@@ -20,16 +20,28 @@ SqliteQuery::~SqliteQuery()
 
 bool SqliteQuery::open(const QString &fileName)
 {
+    return open(fileName, true);
+}
+
+bool SqliteQuery::openQuietly(const QString &fileName)
+{
+    return open(fileName, false);
+}
+
+bool SqliteQuery::open(const QString &fileName, bool logged)
+{
     close();
     m_returnCode = sqlite3_open(fileName.toUtf8().constData(), &m_db);
     if (m_returnCode != SQLITE_OK) {
         // sqlite3_open can hand back a handle even on failure; it carries the error text.
         m_errorText = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : "out of memory");
-        std::fprintf(stderr, "\nCan't open database: %s\n", qPrintable(m_errorText));
+        if (logged)
+            std::fprintf(stderr, "\nCan't open database: %s\n", qPrintable(m_errorText));
         sqlite3_close(m_db);
         m_db = nullptr;
     } else {
-        std::fprintf(stderr, "\nCan open database: %s\n", sqlite3_errmsg(m_db));
+        if (logged)
+            std::fprintf(stderr, "\nCan open database: %s\n", sqlite3_errmsg(m_db));
         sqlite3_busy_timeout(m_db, BusyTimeoutMs);
     }
     m_opened = true;

@@ -19,6 +19,8 @@ public:
     /// Opens (creating if missing) the file, logging "Can open database" or "Can't open database" with
     /// SQLite's error text. A failed open leaves no connection: later statements log and yield nothing.
     bool open(const QString &fileName);
+    /// The same without the log lines, for a second connection of the same program (the event journal's).
+    bool openQuietly(const QString &fileName);
     /// Whether the file takes a write: a table made and dropped in a transaction that is rolled back, so
     /// the file stays as it was. False with returnCode() and errorText() saying why (a file that is no
     /// database, a read-only file, a folder where the journal cannot be made; without a connection only the
@@ -52,6 +54,8 @@ public:
     static QString literal(const QString &text);
 
 private:
+    bool open(const QString &fileName, bool logged);
+
     sqlite3 *m_db = nullptr;
     int m_returnCode = 0;
     bool m_opened = false;

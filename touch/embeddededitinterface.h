@@ -8,6 +8,8 @@ class EmbeddedEditInterface
 {
 public:
     virtual void acceptText(const QString &text) = 0;
+    /// A multi-line edit (a description) takes line breaks; the keyboard then offers its line-break key.
+    virtual bool acceptsLineBreaks() const { return false; }
 
 protected:
     EmbeddedEditInterface() = default;

@@ -101,6 +101,8 @@ Keyboard::Keyboard(QWidget *parent)
     m_rightShift = createFunctionButton(QStringLiteral("Shift"), "rightShiftButton");
     m_capsLock = createFunctionButton(QStringLiteral("Caps Lock"), "capsLockButton");
     m_language = createFunctionButton(QStringLiteral("En-Ru"), "languageButton");
+    m_lineBreak = createFunctionButton(QStringLiteral("Новая строка"), "lineBreakButton");
+    m_lineBreak->hide();
     m_leftShift->setCheckable(true);
     m_rightShift->setCheckable(true);
     m_capsLock->setCheckable(true);
@@ -124,6 +126,7 @@ Keyboard::Keyboard(QWidget *parent)
     connect(m_rightShift, &QPushButton::clicked, this, &Keyboard::shiftPressed);
     connect(m_capsLock, &QPushButton::clicked, this, &Keyboard::capsPressed);
     connect(m_language, &QPushButton::clicked, this, &Keyboard::languagePressed);
+    connect(m_lineBreak, &QPushButton::clicked, this, [this] { m_editingArea->insertPlainText(QStringLiteral("\n")); });
     connect(m_up, &QPushButton::pressed, this, &Keyboard::upListButtonPressed);
     connect(m_up, &QPushButton::released, this, &Keyboard::upListButtonReleased);
     connect(m_down, &QPushButton::pressed, this, &Keyboard::downListButtonPressed);
@@ -198,6 +201,8 @@ void Keyboard::layOutFullsize()
     placeRow(fullsizeRow3(), 9, 18, 4, 4, 1, unit);
     placeRow(fullsizeRow4(), 12, 23, 4, 4, 1, unit);
     placeRow({QString(8, QLatin1Char(' '))}, 21, 28, 27, 4, 1, unit);
+    // Quotation marks and the number sign of product names and descriptions («Экстра», № 2), in every mode.
+    placeRow(sameInEveryMode(QStringLiteral(u"«»№")), 49, 28, 4, 4, 1, unit);
 
     m_escape->setGeometry(0, 13, 52, 52);
     m_editingArea->setGeometry(104, 13, 598, 52);
@@ -211,6 +216,7 @@ void Keyboard::layOutFullsize()
     m_capsLock->setGeometry(0, 234, 104, 52);
     m_leftShift->setGeometry(0, 299, 143, 52);
     m_rightShift->setGeometry(806, 299, 156, 52);
+    m_lineBreak->setGeometry(832, 364, 130, 52);
 }
 
 void Keyboard::layOutNumeric()
@@ -236,7 +242,8 @@ void Keyboard::fitFunctionLabels()
 {
     constexpr int Margin = 4;
     constexpr int SmallestPointSize = 8;
-    for (QPushButton *key : {m_enter, m_escape, m_backspace, m_leftShift, m_rightShift, m_capsLock, m_language}) {
+    for (QPushButton *key :
+        {m_enter, m_escape, m_backspace, m_leftShift, m_rightShift, m_capsLock, m_language, m_lineBreak}) {
         QFont font = key->font();
         while (font.pointSize() > SmallestPointSize
             && QFontMetrics(font).horizontalAdvance(key->text()) > key->width() - 2 * Margin)
@@ -249,6 +256,7 @@ void Keyboard::showFor(EmbeddedEditInterface *receiver, const QString &title, co
 {
     m_receiver = receiver;
     m_target = nullptr;
+    offerLineBreak(receiver && receiver->acceptsLineBreaks());
     setWindowTitle(title);
     m_editingArea->setPlainText(text);
     // A value opened for editing is usually extended at its end.
@@ -261,10 +269,17 @@ void Keyboard::showForWidget(QWidget *target, const QString &title)
 {
     m_receiver = nullptr;
     m_target = target;
+    offerLineBreak(false);
     setWindowTitle(title);
     m_editingArea->clear();
     show();
     m_editingArea->setFocus(Qt::OtherFocusReason);
+}
+
+void Keyboard::offerLineBreak(bool offered)
+{
+    // The numeric pad has no place for it: numbers are one line.
+    m_lineBreak->setVisible(offered && !m_numeric);
 }
 
 void Keyboard::forgetReceiver(EmbeddedEditInterface *receiver)
@@ -411,7 +426,10 @@ void Keyboard::stopHold()
 void Keyboard::accept()
 {
     hide();
-    const QString text = m_editingArea->toPlainText();
+    QString text = m_editingArea->toPlainText();
+    // A Return typed on a physical keyboard reaches the editing area too; a one-line value takes a space.
+    if (!m_lineBreak->isVisibleTo(this))
+        text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     if (QWidget *target = m_target.data()) {
         if (auto *button = qobject_cast<QAbstractButton *>(target))
             button->setText(text);

@@ -71,6 +71,7 @@ private:
     void placeRow(const QStringList &keys, int column, int row, int width, int height, int gap, int unit);
     void layOutFullsize();
     void layOutNumeric();
+    void offerLineBreak(bool offered);
     void fitFunctionLabels();
     void startHold(QTextCursor::MoveOperation move);
     void stopHold();
@@ -94,6 +95,8 @@ private:
     QPushButton *m_rightShift = nullptr;
     QPushButton *m_capsLock = nullptr;
     QPushButton *m_language = nullptr;
+    // Shown only while the keyboard types for a multi-line edit: a one-line value never gets a line break.
+    QPushButton *m_lineBreak = nullptr;
     bool m_held = false;
     bool m_pending = false;
     quint16 m_repeatDelay = 300;

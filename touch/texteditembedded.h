@@ -29,6 +29,7 @@ public:
     static Keyboard *sharedKeyboard();
 
     void acceptText(const QString &text) override;
+    bool acceptsLineBreaks() const override { return true; }
 
 signals:
     void textEntered(QString text);

@@ -16,9 +16,12 @@ private slots:
     void optionPrintsAndEnds_data();
     void optionPrintsAndEnds();
     void secondCopyInSameFolderRefuses();
+    void panelScale_data();
+    void panelScale();
 
 private:
-    QByteArray runUntilClosed(const QByteArray &ready = "All butches are finished");
+    QByteArray runUntilClosed(
+        const QByteArray &ready = "All butches are finished", const QStringList &arguments = QStringList());
     bool m_finished = false;
     TestWorkDir *m_dir = nullptr;
 };
@@ -37,7 +40,7 @@ void tst_Startup::cleanup()
 
 /// Starts the program, lets it come up, closes its window as a window manager would and returns
 /// what it wrote to standard error.
-QByteArray tst_Startup::runUntilClosed(const QByteArray &ready)
+QByteArray tst_Startup::runUntilClosed(const QByteArray &ready, const QStringList &arguments)
 {
     m_finished = false;
     QProcess program;
@@ -46,7 +49,7 @@ QByteArray tst_Startup::runUntilClosed(const QByteArray &ready)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     program.setProcessEnvironment(env);
     // Only ports/ (left empty): the station never reaches for the machine's own serial devices.
-    program.start(QStringLiteral(WORKSTATION_PROGRAM), {QStringLiteral("--ports-only")});
+    program.start(QStringLiteral(WORKSTATION_PROGRAM), QStringList {QStringLiteral("--ports-only")} + arguments);
     if (!program.waitForStarted(10000))
         return QByteArray("could not start");
     QByteArray log;
@@ -181,6 +184,41 @@ void tst_Startup::secondCopyInSameFolderRefuses()
     QVERIFY(first.waitForFinished(20000));
     firstLog += first.readAllStandardError();
     QVERIFY2(firstLog.contains("APPLICATION IS CLOSED, ALL WORKS ARE STOPPED\n"), firstLog.constData());
+}
+
+void tst_Startup::panelScale_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QByteArray>("logged");
+    QTest::addRow("the plant's setting") << QStringList() << "125" << QByteArray("Interface scale 125 %\n");
+    QTest::addRow("the option before the setting")
+        << QStringList {"--scale=150"} << "125" << QByteArray("Interface scale 150 %\n");
+    // The offscreen platform's screen is 800 pixels wide; the full-size keyboard (962) must fit it.
+    QTest::addRow("fit") << QStringList {"--scale", "fit"} << ""
+                         << QByteArray("Interface scale fit: screen 800 px wide, 83 %\n");
+    QTest::addRow("no percentage") << QStringList {"--scale=huge"} << ""
+                                   << QByteArray("Interface scale \"huge\" is no percentage from 50 to 400 or "
+                                                 "\"fit\", 100 % is used\n");
+}
+
+/// The plant engineer's scale, from the option or the stored setting, reaches Qt before the program's
+/// application object exists; the program comes up with it and ends the orderly way.
+void tst_Startup::panelScale()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, setting);
+    QFETCH(QByteArray, logged);
+    // Written as the plant engineer writes it; this process's QSettings keeps the folder of its first test.
+    if (!setting.isEmpty()) {
+        QVERIFY(QDir().mkpath(QStringLiteral("config/KESTU")));
+        QFile file(QStringLiteral("config/KESTU/D415_Test.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nuiScale=" + setting.toLatin1() + "\n");
+    }
+    const QByteArray log = runUntilClosed("All butches are finished", arguments);
+    QVERIFY2(m_finished, log.constData());
+    QVERIFY2(log.contains(logged), log.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

@@ -3,6 +3,7 @@
 #include "stderrcapture.h"
 #include "testworkdir.h"
 
+#include <QStyleFactory>
 #include <QtTest>
 
 #include <memory>
@@ -27,6 +28,8 @@ private slots:
     void reopeningKeepsLastDayListAndTable();
     void indexesAppearOnceTablesExist();
     void unopenableDatabase();
+    void dayBoxesShowWholeDates_data();
+    void dayBoxesShowWholeDates();
 
 private:
     static Table shownTable(const Stat &stat);
@@ -301,6 +304,47 @@ void tst_Stat::unopenableDatabase()
     QVERIFY2(log.startsWith("\nCan't open database: "), log.constData());
     QVERIFY(log.endsWith("~Stat()\n"));
     QCOMPARE(QDir(QStringLiteral("data.db")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+void tst_Stat::dayBoxesShowWholeDates_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("style");
+    // The widest digits a day can have, at the station's designed font and style.
+    QTest::addRow("first day, Fusion") << "fromComboBox"
+                                       << "Fusion";
+    QTest::addRow("last day, Fusion") << "toComboBox"
+                                      << "Fusion";
+    QTest::addRow("first day, Windows") << "fromComboBox"
+                                        << "Windows";
+}
+
+void tst_Stat::dayBoxesShowWholeDates()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, style);
+    const QString day = QStringLiteral("28.08.2028");
+    m_records->addBatch(day, QStringLiteral("Мука"), QStringLiteral("1.00"));
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    QApplication::setFont(font);
+    QApplication::setStyle(QStyleFactory::create(style));
+    Stat stat;
+    stat.reloadDates();
+    stat.fromComboBox->setCurrentIndex(0);
+    stat.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&stat));
+    auto *combo = stat.findChild<QComboBox *>(box);
+    QCOMPARE(combo->currentText(), day);
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.rect = combo->rect();
+    option.frame = true;
+    option.subControls = QStyle::SC_All;
+    const QRect field
+        = combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
+    const int needed = combo->fontMetrics().horizontalAdvance(day);
+    QVERIFY2(field.width() >= needed, qPrintable(QStringLiteral("%1 < %2").arg(field.width()).arg(needed)));
 }
 
 QTEST_MAIN(tst_Stat)

@@ -1,22 +1,30 @@
+#include "csvsavedialog.h"
+#include "eventjournal.h"
+#include "eventjournalwindow.h"
 #include "modalanswerer.h"
 #include "productionrecords.h"
 #include "stat.h"
 #include "stderrcapture.h"
 #include "testworkdir.h"
+#include "touchtyping.h"
 
-#include <QFileDialog>
+#include <QListWidget>
 #include <QStringEncoder>
 #include <QtTest>
 
 #include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <memory>
 
 namespace {
 
-// Answers the save dialog the way the operator does: picks `path` and saves.
+// Answers the save dialog the way the operator does: touches the folder of `path` in the list (added to
+// it when it is none of the folders offered), types the file name on the on-screen keyboard and saves.
 class SaveDialogAnswerer : public QObject
 {
 public:
@@ -28,28 +36,34 @@ public:
 
     bool answered() const { return m_answered; }
     QString caption() const { return m_caption; }
-    QStringList filters() const { return m_filters; }
+    QString proposedName() const { return m_proposedName; }
 
 private:
     void poll()
     {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        auto *dialog = qobject_cast<CsvSaveDialog *>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
             QTimer::singleShot(10, this, [this] { poll(); });
             return;
         }
         m_answered = true;
         m_caption = dialog->windowTitle();
-        m_filters = dialog->nameFilters();
-        dialog->selectFile(m_path);
-        // What the dialog's own save button runs (accept() is protected in QFileDialog).
-        QMetaObject::invokeMethod(dialog, "accept");
+        auto *name = dialog->findChild<LineEditEmbedded *>(QStringLiteral("fileNameEdit"));
+        m_proposedName = name->text();
+        const QFileInfo target(m_path);
+        auto *folders = dialog->findChild<QListWidget *>(QStringLiteral("folderList"));
+        const QList<QListWidgetItem *> offered = folders->findItems(target.path(), Qt::MatchExactly);
+        QListWidgetItem *folder = offered.isEmpty() ? new QListWidgetItem(target.path(), folders) : offered.first();
+        QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, folders->visualItemRect(folder).center());
+        if (!typeOnKeyboard(name, target.fileName()))
+            return;
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
     }
 
     QString m_path;
     bool m_answered = false;
     QString m_caption;
-    QStringList m_filters;
+    QString m_proposedName;
 };
 
 // Root writes into a read-only folder all the same. For the time of one save the test thread gives up
@@ -86,6 +100,41 @@ QByteArray windows1251(const QString &text)
     return bytes;
 }
 
+// A limit on the size of the files this process writes, for the time of one save: a write beyond it fails
+// midway with EFBIG (its signal ignored), as a disk that fills up fails it.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        if (bytes == 0)
+            return;
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = bytes;
+        m_lowered = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (m_lowered)
+            setrlimit(RLIMIT_FSIZE, &m_saved);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_saved {};
+    bool m_lowered = false;
+};
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat status
+    { };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -105,10 +154,12 @@ private slots:
     void unwritableFileIsReported_data();
     void unwritableFileIsReported();
     void fullDiskIsReported();
+    void exportReplacesOlderFileWhole_data();
+    void exportReplacesOlderFileWhole();
 
 private:
-    // Clicks "Сохранить" and answers the save dialog with `path`.
-    void save(Stat &stat, const QString &path);
+    // Clicks "Сохранить" and answers the save dialog with `path`; a save that works names the file written.
+    void save(Stat &stat, const QString &path, bool writes = true);
 
     std::unique_ptr<TestWorkDir> m_dir;
     std::unique_ptr<ProductionRecords> m_records;
@@ -126,13 +177,18 @@ void tst_StatCsv::cleanup()
     m_dir.reset();
 }
 
-void tst_StatCsv::save(Stat &stat, const QString &path)
+void tst_StatCsv::save(Stat &stat, const QString &path, bool writes)
 {
     SaveDialogAnswerer answerer(path);
+    std::unique_ptr<ModalAnswerer> written;
+    if (writes)
+        written = std::make_unique<ModalAnswerer>(QStringLiteral("Ok"));
     QTest::mouseClick(stat.saveButton, Qt::LeftButton);
     QVERIFY(answerer.answered());
+    if (written)
+        QCOMPARE(written->boxText(), QStringLiteral("Файл записан:\n") + path);
     QCOMPARE(answerer.caption(), QStringLiteral("Сохранить"));
-    QCOMPARE(answerer.filters(), QStringList {QStringLiteral("CSV (разделители - точка с запятой)(*.csv)")});
+    QCOMPARE(answerer.proposedName(), stat.proposedFileName());
 }
 
 void tst_StatCsv::fileByteForByte()
@@ -220,7 +276,7 @@ void tst_StatCsv::unwritableFileIsReported()
         QSKIP("this process writes into read-only folders");
     ModalAnswerer failure(QStringLiteral("Ok"));
     StderrCapture capture;
-    save(stat, path);
+    save(stat, path, false);
     QVERIFY(failure.answered());
     const QByteArray log = capture.text();
     QVERIFY2(log.startsWith("\nCan't write the file " + path.toUtf8() + ": "), log.constData());
@@ -241,6 +297,107 @@ void tst_StatCsv::fullDiskIsReported()
     QString error;
     QVERIFY(!stat.writeCsv(QStringLiteral("/dev/full"), &error));
     QVERIFY2(!error.isEmpty(), "the reason is missing");
+}
+
+void tst_StatCsv::exportReplacesOlderFileWhole_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("typedName");
+    QTest::addColumn<QString>("proposed");
+    QTest::addColumn<int>("fileSizeLimit");
+    QTest::addRow("statistics, suffix added")
+        << "statistics" << QStringLiteral("итог") << QStringLiteral("статистика_01.09.2024-02.09.2024.csv") << 0;
+    QTest::addRow("journal of one day over an older export")
+        << "journal" << QStringLiteral("журнал_01.09.2024.csv") << QStringLiteral("журнал_01.09.2024.csv") << 0;
+    QTest::addRow("write failing midway keeps the older export")
+        << "journal" << QStringLiteral("журнал_01.09.2024.csv") << QStringLiteral("журнал_01.09.2024.csv") << 16 * 1024;
+}
+
+void tst_StatCsv::exportReplacesOlderFileWhole()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, typedName);
+    QFETCH(QString, proposed);
+    QFETCH(int, fileSizeLimit);
+    m_records->addBatch(QStringLiteral("01.09.2024"), QStringLiteral("Соль"), QStringLiteral("1.00"));
+    m_records->addBatch(QStringLiteral("02.09.2024"), QStringLiteral("Соль"), QStringLiteral("2.00"));
+    for (const QString &statement : EventJournal::createStatements())
+        m_records->query().runQuery(statement);
+    EventJournal journal(m_records->query());
+    constexpr int DayEvents = 400;
+    for (int i = 0; i < DayEvents; ++i) {
+        const QString time = QStringLiteral("2024-09-01 08:%1:%2.000")
+                                 .arg(i / 60, 2, 10, QLatin1Char('0'))
+                                 .arg(i % 60, 2, 10, QLatin1Char('0'));
+        QVERIFY(journal.record({time, 30, QStringLiteral("command"), QStringLiteral("Разгрузить ГПУ №%1").arg(i), 1}));
+    }
+    QVERIFY(journal.record(
+        {QStringLiteral("2024-09-02 09:00:00.000"), 30, QStringLiteral("fault"), QStringLiteral("следующий день"), 2}));
+
+    const QString path = m_dir->filePath(CsvSaveDialog::withCsvSuffix(typedName));
+    const QByteArray older("older export\n");
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(older);
+    }
+    const ino_t olderInode = inodeOf(path);
+
+    Stat stat;
+    EventJournalWindow window;
+    QWidget *shown = &stat;
+    if (table == QLatin1String("statistics")) {
+        stat.reloadDates();
+        stat.fromComboBox->setCurrentIndex(0);
+        stat.toComboBox->setCurrentIndex(1);
+    } else {
+        window.showNewest();
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("previousDayButton")), Qt::LeftButton);
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("previousDayButton")), Qt::LeftButton);
+        QCOMPARE(window.day(), QDate(2024, 9, 1));
+        QCOMPARE(window.shownRows(), EventJournal::PageSize);
+        shown = &window;
+    }
+    shown->show();
+    QVERIFY(QTest::qWaitForWindowExposed(shown));
+
+    QSignalSpy exported(shown, SIGNAL(exported(QString)));
+    SaveDialogAnswerer answerer(m_dir->filePath(typedName));
+    ModalAnswerer outcome(QStringLiteral("Ok"));
+    {
+        FileSizeLimit limit {rlim_t(fileSizeLimit)};
+        QTest::mouseClick(shown->findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
+    }
+    QVERIFY(answerer.answered());
+    QCOMPARE(answerer.proposedName(), proposed);
+    QVERIFY(outcome.answered());
+    const QStringList left = QDir(m_dir->path()).entryList({QStringLiteral("*.csv*")}, QDir::Files);
+    QCOMPARE(left, QStringList {QFileInfo(path).fileName()});
+    if (fileSizeLimit > 0) {
+        QVERIFY2(outcome.boxText().startsWith(QStringLiteral("Не удалось записать файл\n") + path),
+            qPrintable(outcome.boxText()));
+        // The system's reason, not Qt's "Unknown error" of a short write.
+        QVERIFY2(!outcome.boxText().contains(QStringLiteral("Unknown error")), qPrintable(outcome.boxText()));
+        QCOMPARE(readAll(path), older);
+        QCOMPARE(exported.size(), 0);
+        return;
+    }
+    QCOMPARE(outcome.boxText(), QStringLiteral("Файл записан:\n") + path);
+    QCOMPARE(exported.size(), 1);
+    QCOMPARE(exported.at(0).at(0).toString(), path);
+    // Renamed into place: a new file, not the older one written over.
+    QVERIFY(inodeOf(path) != olderInode);
+    const QByteArray written = readAll(path);
+    if (table == QLatin1String("journal")) {
+        // The whole day, however few rows the list has read, and nothing of the next day.
+        QCOMPARE(written.count('\n'), DayEvents + 1);
+        QVERIFY(written.startsWith(
+            windows1251(QStringLiteral("Время;Дозатор;Событие;Описание;Партия;\n\"01.09.2024 "
+                                       "08:06:39\";\"30\";\"Команда\";\"Разгрузить ГПУ №399\";\"1\";\n"))));
+        QVERIFY(!written.contains(windows1251(QStringLiteral("следующий день"))));
+    } else {
+        QVERIFY(written.startsWith(windows1251(QStringLiteral("С;\"01.09.2024\";По;\"02.09.2024\";"))));
+    }
 }
 
 QTEST_MAIN(tst_StatCsv)

@@ -1,6 +1,7 @@
 #include "d415_fendrix.h"
 #include "modalanswerer.h"
 #include "sqlitequery.h"
+#include "statestrip.h"
 #include "stationharness.h"
 
 #include <QElapsedTimer>
@@ -23,6 +24,8 @@ private slots:
     void targetWeight();
     void toleranceGoesToTheDoser();
     void closingStopsTheDoser();
+    void stateStripTellsCauseAndSince_data();
+    void stateStripTellsCauseAndSince();
 
 private:
     QColor stateColour() const;
@@ -200,6 +203,53 @@ void tst_DoserPanel::closingStopsTheDoser()
     const QByteArray log = m_station->log().since(mark);
     QVERIFY(log.contains("APPLICATION IS CLOSED, ALL WORKS ARE STOPPED\n"));
     QVERIFY(log.indexOf("APPLICATION IS CLOSED") < log.indexOf("~D415_Fendrix()\n"));
+}
+
+void tst_DoserPanel::stateStripTellsCauseAndSince_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("stale");
+    QTest::addRow("doser fault 9") << "error 9"
+                                   << "АВАРИЯ 9: Ошибка, ГПУ не пустое (при попытке набора вес отличен от нуля)"
+                                   << false;
+    QTest::addRow("doser fault 8") << "error 8"
+                                   << "АВАРИЯ 8: Ошибка, нет подачи продукта" << false;
+    QTest::addRow("lost line") << "silence on"
+                               << "НЕТ СВЯЗИ с дозатором 30 (порт d415)" << true;
+}
+
+/// The strip at the window's foot says what is wrong, why and since when; while the doser is lost, its
+/// last values are shown struck through, and its first reply brings them back.
+void tst_DoserPanel::stateStripTellsCauseAndSince()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, shown);
+    QFETCH(bool, stale);
+    QVERIFY(m_station->startSimulator({QStringLiteral("--net"), QStringLiteral("12.5")}));
+    m_station->startStation();
+    StateStrip *strip = m_station->window()->stateStrip();
+    QTRY_VERIFY_WITH_TIMEOUT(strip->text().startsWith(QStringLiteral("ОСТАНОВ с ")), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_station->label("stateD415_12")->text(), QStringLiteral("12.5"), 3000);
+    const QRegularExpression since(QStringLiteral(" с \\d\\d:\\d\\d:\\d\\d$"));
+
+    QVERIFY(m_station->simulator(fault));
+    QTRY_VERIFY_WITH_TIMEOUT(strip->text().startsWith(shown), 3000);
+    QVERIFY2(since.match(strip->text()).hasMatch(), qPrintable(strip->text()));
+    QCOMPARE(strip->kind(), stale ? StateStrip::Kind::NoConnection : StateStrip::Kind::Fault);
+    const char *liveValues[] = {"stateD415_12", "progressBar_11", "label_58", "label_65"};
+    for (const char *name : liveValues) {
+        m_station->label(name)->ensurePolished();
+        QVERIFY2(m_station->label(name)->font().strikeOut() == stale, name);
+    }
+    if (!stale)
+        return;
+    QVERIFY(m_station->simulator(QStringLiteral("silence off")));
+    QTRY_VERIFY_WITH_TIMEOUT(strip->text().startsWith(QStringLiteral("ОСТАНОВ с ")), 3000);
+    for (const char *name : liveValues) {
+        m_station->label(name)->ensurePolished();
+        QVERIFY2(!m_station->label(name)->font().strikeOut(), name);
+    }
 }
 
 QTEST_MAIN(tst_DoserPanel)

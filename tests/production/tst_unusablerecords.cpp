@@ -73,7 +73,7 @@ void tst_UnusableRecords::startIsRefusedWithTheReason()
     }
 
     ModalAnswerer warning(QStringLiteral("Ok"));
-    // Where the batches cannot even be read, the restore says so in a box of its own after this one.
+    // Where the batches cannot even be read, the restore must not ask for a second box about the same file.
     std::unique_ptr<ModalAnswerer> restoreNote;
     QTimer chain;
     QObject::connect(&chain, &QTimer::timeout, &chain, [&] {
@@ -84,8 +84,9 @@ void tst_UnusableRecords::startIsRefusedWithTheReason()
     const qsizetype mark = m_station->log().mark();
     m_station->startStation();
     chain.stop();
-    restoreNote.reset();
     QVERIFY(warning.answered());
+    QVERIFY2(!restoreNote || !restoreNote->answered(), qPrintable(restoreNote->boxText()));
+    restoreNote.reset();
     QVERIFY2(
         warning.boxText().contains(QStringLiteral("не принимает записи: ") + reason), qPrintable(warning.boxText()));
     QVERIFY2(warning.boxText().contains(QStringLiteral("Партии и задания записываться не будут")),

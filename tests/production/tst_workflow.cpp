@@ -9,10 +9,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBrowser>
 #include <QtTest>
+
+#include <algorithm>
+#include <cmath>
 
 /// Automatic batches end to end: the real window, driven through its widgets, against the doser simulator.
 class tst_Workflow : public QObject
@@ -263,11 +267,26 @@ void tst_Workflow::stopAndContinue()
     QVERIFY(m_station->button("startButton")->isEnabled());
     QVERIFY(!m_station->button("stopButton")->isEnabled());
     QVERIFY(m_station->button("continueButton")->isEnabled());
+    auto *progress = m_station->window()->findChild<QProgressBar *>(QStringLiteral("batchProgress"));
+    QCOMPARE(progress->text(), task().value(1) + QStringLiteral(" из 100.0 кг"));
 
     // Continue: the same batch, its task rewritten with what is left, then on to the end.
     ModalAnswerer done(QStringLiteral("Ok"), 30000);
     QTest::mouseClick(m_station->button("continueButton"), Qt::LeftButton);
     QVERIFY(!m_station->button("continueButton")->isEnabled());
+    // Locked while it runs, the panel still reads: its values keep a contrast of 4.5 : 1 at least.
+    const auto luminance = [](const QColor &c) {
+        const auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    for (const char *name : {"progressBar_11", "stateD415_12", "label_6"}) {
+        const QLabel *label = m_station->label(name);
+        QVERIFY(!label->isEnabled());
+        const double text = luminance(label->palette().color(QPalette::Disabled, QPalette::WindowText));
+        const double ground = luminance(label->palette().color(QPalette::Disabled, QPalette::Window));
+        const double contrast = (std::max(text, ground) + 0.05) / (std::min(text, ground) + 0.05);
+        QVERIFY2(contrast >= 4.5, qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(name)).arg(contrast)));
+    }
     QVERIFY(qAbs(task().value(2).toDouble() - (100.0 - stopped)) < 1e-6);
     QTRY_VERIFY_WITH_TIMEOUT(done.answered(), 30000);
     QCOMPARE(batch().size(), 2);

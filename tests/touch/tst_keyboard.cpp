@@ -3,6 +3,7 @@
 #include "keyboardswitchwidget.h"
 #include "lineeditembedded.h"
 #include "stderrcapture.h"
+#include "texteditembedded.h"
 #include "touchtesting.h"
 
 #include <QApplication>
@@ -31,6 +32,8 @@ private slots:
     void shiftedKeysType();
     void secondDecimalPointIsRefused_data();
     void secondDecimalPointIsRefused();
+    void namesAndDescriptionsType_data();
+    void namesAndDescriptionsType();
     void backspace_data();
     void backspace();
     void keyTypesOncePerPress_data();
@@ -211,7 +214,7 @@ void tst_Keyboard::shiftedKeysType()
         tap(functionKey(keyboard, "leftShiftButton"));
     const int rowStart[] = {0, 0, 14, 26, 37, 47};
     const auto keys = keyboard->findChildren<KeyboardButton *>();
-    QCOMPARE(keys.size(), 48);
+    QCOMPARE(keys.size(), 51);
     tap(keys.at(rowStart[row] + index - 1));
     QCOMPARE(editingArea(keyboard)->toPlainText(), typed);
 }
@@ -252,6 +255,60 @@ void tst_Keyboard::secondDecimalPointIsRefused()
     open(keyboard, initial);
     QVERIFY(typeKeys(keyboard, typed));
     QCOMPARE(editingArea(keyboard)->toPlainText(), result);
+}
+
+void tst_Keyboard::namesAndDescriptionsType_data()
+{
+    QTest::addColumn<bool>("description");
+    QTest::addColumn<bool>("english");
+    // Keys touched in order; "\n" is the line-break key, "\r" a Return from a physical keyboard.
+    QTest::addColumn<QString>("touched");
+    QTest::addColumn<QString>("handedBack");
+
+    QTest::addRow("quotes and number sign, Russian") << false << false << "«мука» №2"
+                                                     << "«мука» №2";
+    QTest::addRow("quotes and number sign, English") << false << true << "«flour» №2"
+                                                     << "«flour» №2";
+    QTest::addRow("line break in a description") << true << false << "в.с.\n№1"
+                                                 << "в.с.\n№1";
+    QTest::addRow("Return into a one-line value is a space") << false << false << "в.с.\r№1"
+                                                             << "в.с. №1";
+}
+
+// What names ("«Экстра» в.с.", "№ 2") and multi-line recipe descriptions need; a one-line value never
+// gets a line break, not even one typed on a physical keyboard.
+void tst_Keyboard::namesAndDescriptionsType()
+{
+    QFETCH(bool, description);
+    QFETCH(bool, english);
+    QFETCH(QString, touched);
+    QFETCH(QString, handedBack);
+
+    TextEditEmbedded descriptionEdit(TextEditEmbedded::emptyDescriptionText());
+    Keyboard *keyboard = fullsize();
+    if (description)
+        keyboard->showFor(&descriptionEdit, QStringLiteral("Описание"), QString());
+    else
+        open(keyboard, QString());
+    QVERIFY(QTest::qWaitForWindowExposed(keyboard));
+    QPushButton *lineBreak = functionKey(keyboard, "lineBreakButton");
+    QCOMPARE(lineBreak->isVisible(), description);
+    if (english)
+        tap(functionKey(keyboard, "languageButton"));
+    for (const QChar c : touched) {
+        if (c == QLatin1Char('\n'))
+            tap(lineBreak);
+        else if (c == QLatin1Char('\r'))
+            QTest::keyClick(editingArea(keyboard), Qt::Key_Return);
+        else
+            QVERIFY2(typeKeys(keyboard, QString(c)), qPrintable(QString(c)));
+    }
+    QSignalSpy entered(keyboard, &Keyboard::textEntered);
+    tap(functionKey(keyboard, "enterButton"));
+    QCOMPARE(entered.size(), 1);
+    QCOMPARE(entered.at(0).at(0).toString(), handedBack);
+    if (description)
+        QCOMPARE(descriptionEdit.toPlainText(), handedBack);
 }
 
 void tst_Keyboard::backspace_data()
@@ -506,6 +563,9 @@ void tst_Keyboard::layoutIsToThePixel_data()
     QTest::addRow("full-size key я") << false << "key 37" << QRect(156, 299, 52, 52);
     QTest::addRow("full-size last key of row 4") << false << "key 46" << QRect(741, 299, 52, 52);
     QTest::addRow("full-size space bar") << false << "key 47" << QRect(273, 364, 351, 52);
+    QTest::addRow("full-size «") << false << "key 48" << QRect(637, 364, 52, 52);
+    QTest::addRow("full-size №") << false << "key 50" << QRect(767, 364, 52, 52);
+    QTest::addRow("full-size line break") << false << "lineBreakButton" << QRect(832, 364, 130, 52);
 
     QTest::addRow("numeric window") << true << "window" << QRect(0, 0, 285, 375);
     QTest::addRow("numeric Esc") << true << "escapeButton" << QRect(0, 15, 60, 60);
