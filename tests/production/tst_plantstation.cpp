@@ -4,6 +4,7 @@
 #include "sqlitequery.h"
 #include "stationharness.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -88,6 +89,10 @@ void tst_PlantStation::cleanupTestCase()
 void tst_PlantStation::init()
 {
     m_station = new StationHarness;
+    // Qt reads the configuration folder once per process: each row's settings go into its own folder, which
+    // goes with it.
+    QSettings::setPath(
+        QSettings::NativeFormat, QSettings::UserScope, QDir::current().filePath(QStringLiteral("config")));
 }
 
 void tst_PlantStation::cleanup()
