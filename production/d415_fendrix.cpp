@@ -85,6 +85,8 @@ D415_Fendrix::D415_Fendrix(QWidget *parent)
         connectDoser(position);
     setUpJournal();
 
+    startPlantFeed();
+
     probeTimer.start(500);
     pollTimer.start(190);
 }

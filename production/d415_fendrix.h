@@ -19,6 +19,7 @@
 class D415Device;
 class D415Link;
 class EventJournalWindow;
+class PlantSender;
 class QAbstractButton;
 class QCloseEvent;
 class QGroupBox;
@@ -174,6 +175,9 @@ public slots:
     void hasGetTotalWeight(int number, const QString &value);
     void hasGetTotalCommonDoseCount(int number, const QString &value);
 
+    // The plant database's link was reached or lost (the sender says so once per change).
+    void plantLinkChanged(bool reached, const QString &reason);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -247,6 +251,10 @@ private:
     void refreshBatchProgress();
     static int errorCodeOf(const QString &message);
     bool m_valuesStale = false;
+    // The plant database feed (d415_fendrix_plant.cpp).
+    void startPlantFeed();
+    void addPlantLabel();
+    void showPlantState();
 
     // Workflow helpers.
     void enterDosing(bool continuing);
@@ -334,6 +342,13 @@ private:
     int pollCursor = 0;
     int probeCursor = 0;
     int cycleCursor = 0;
+
+    // The plant database feed: null while no plant database is configured.
+    PlantSender *m_plantSender = nullptr;
+    QLabel *m_plantLabel = nullptr;
+    qint64 m_plantWaiting = -1;
+    bool m_plantReached = false;
+    QString m_plantReason;
 
     qint64 idButch = 0;
     int partsLeft = 0;

@@ -23,6 +23,7 @@ for path in ./usr/bin/d415-workstation ./usr/bin/d415-sim \
     "./usr/share/icons/hicolor/scalable/apps/$name.svg" "./usr/share/icons/hicolor/48x48/apps/$name.png" \
     "./lib/systemd/system/$name.service" "./etc/pam.d/$name" \
     ./usr/share/man/man1/d415-workstation.1.gz ./usr/share/man/man1/d415-sim.1.gz \
+    "./usr/share/$name/plantdb.sql" \
     "./usr/share/doc/$name/README.md" "./usr/share/doc/$name/simulator.md" "./usr/share/doc/$name/copyright" "./usr/share/doc/$name/changelog.gz"; do
     if ! grep -qxF "$path" <<<"$contents"; then
         echo "missing from the package: $path" >&2

@@ -9,6 +9,8 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-5compat-dev libqt6core5compat6 qt6-translations-l10n
     libsqlite3-dev sqlite3
+    # The plant database feed: libpq (the station links it; without the setting it is never used).
+    libpq-dev
     libgl-dev
     fonts-dejavu-core
 )
@@ -19,6 +21,8 @@ if [ "${1:-test}" != run ]; then
         # The package and its check: file and dpkg-shlibdeps (CPack finds the libraries with them), lintian,
         # the desktop entry's and the units' checkers.
         file dpkg-dev lintian desktop-file-utils systemd
+        # The plant feed's tests and benchmark start a PostgreSQL server of their own and read it with psql.
+        postgresql postgresql-client
     )
 fi
 # Images are redrawn from their SVG sources with rsvg-convert; only needed when they change.

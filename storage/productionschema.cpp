@@ -1,6 +1,7 @@
 #include "productionschema.h"
 #include "dosewitnessrecords.h"
 #include "eventjournal.h"
+#include "plantoutbox.h"
 #include "sqlitequery.h"
 #include "sqlitestatement.h"
 
@@ -14,6 +15,8 @@ const QList<ProductionSchema::Step> &ProductionSchema::upgradeSteps()
         {DoseWitnessRecords::createStatement()},
         // 2: the event journal (EventJournal).
         EventJournal::createStatements(),
+        // 3: the rows that wait for the plant database (PlantOutbox).
+        {PlantOutbox::createStatement()},
     };
     return steps;
 }

@@ -70,7 +70,8 @@ void tst_ProductionSchema::upgrade_data()
                                                "TEXT); INSERT INTO product VALUES (NULL, 'Мука');");
     QTest::addRow("first start, this program's own steps")
         << QString() << ProductionSchema::upgradeSteps() << ProductionSchema::Outcome::Upgraded
-        << int(ProductionSchema::upgradeSteps().size()) << QStringLiteral("admin,butch,doseWitness,eventJournal,product,task")
+        << int(ProductionSchema::upgradeSteps().size())
+        << QStringLiteral("admin,butch,doseWitness,eventJournal,plantOutbox,product,sqlite_sequence,task")
         << QByteArray();
     QTest::addRow("version 0 runs every step") << versionZero << JournalSteps << ProductionSchema::Outcome::Upgraded
                                                << 2 << designed + QStringLiteral(",journal,outbox") << QByteArray();
