@@ -348,6 +348,7 @@ private:
     QLabel *m_plantLabel = nullptr;
     qint64 m_plantWaiting = -1;
     bool m_plantReached = false;
+    bool m_plantLossJournaled = false;
     QString m_plantReason;
 
     qint64 idButch = 0;

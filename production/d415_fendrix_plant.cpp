@@ -5,16 +5,13 @@
 #include "plantconnection.h"
 #include "plantoutbox.h"
 #include "plantsender.h"
+#include "statestrip.h"
 
 #include <QLabel>
 #include <QSettings>
 #include <QSysInfo>
 
 #include <cstdio>
-
-namespace {
-constexpr int PlantStripHeight = 18;
-} // namespace
 
 // Settings (organisation "KESTU", application "D415_Test"): "plantDatabase" is a service name from
 // pg_service.conf or a libpq connection string; "stationName" (the host name unless given) and
@@ -57,18 +54,13 @@ void D415_Fendrix::startPlantFeed()
     std::fprintf(stderr, "\nFeeding the plant database as station \"%s\"\n", qPrintable(feed.station));
 }
 
-// Below the designed arrangement: the window grows by one quiet line.
+// At the state strip's right end: quiet, in the strip's own colours, and the window keeps its size.
 void D415_Fendrix::addPlantLabel()
 {
-    const int top = height();
-    setFixedSize(width(), top + PlantStripHeight);
     m_plantLabel = new QLabel(this);
     m_plantLabel->setObjectName(QStringLiteral("plantStateLabel"));
-    m_plantLabel->setGeometry(4, top, width() - 8, PlantStripHeight);
-    m_plantLabel->setStyleSheet(QStringLiteral("color: #606060;"));
+    stateStrip()->addTrailingWidget(m_plantLabel);
     showPlantState();
-    m_plantLabel->show();
-    keepOnScreen();
 }
 
 void D415_Fendrix::plantLinkChanged(bool reached, const QString &reason)
@@ -79,6 +71,14 @@ void D415_Fendrix::plantLinkChanged(bool reached, const QString &reason)
         std::fputs("\nPlant database reached\n", stderr);
     else
         std::fprintf(stderr, "\nPlant database not reached: %s\n", qPrintable(reason));
+    // A first contact at start-up is no news; a loss is, and so is the return after it.
+    if (!reached || m_plantLossJournaled) {
+        m_journal.record(0, reached ? QStringLiteral("plantback") : QStringLiteral("plantlost"),
+            reached ? QStringLiteral("Заводская база данных: связь восстановлена")
+                    : QStringLiteral("Заводская база данных: нет связи (%1)").arg(reason),
+            0);
+        m_plantLossJournaled = !reached;
+    }
     showPlantState();
 }
 

@@ -41,6 +41,8 @@ QString EventJournal::kindTitle(const QString &kind)
         {QStringLiteral("command"), QStringLiteral("Команда")},
         {QStringLiteral("setting"), QStringLiteral("Настройка")},
         {QStringLiteral("export"), QStringLiteral("Экспорт")},
+        {QStringLiteral("plantlost"), QStringLiteral("Заводская база: нет связи")},
+        {QStringLiteral("plantback"), QStringLiteral("Заводская база: связь есть")},
     };
     return titles.value(kind, kind);
 }

@@ -78,5 +78,5 @@ WHERE b.ended_at IS NULL;
 CREATE OR REPLACE VIEW faults_per_station AS
 SELECT e.station, s.line, e.at::date AS day, e.kind, count(*) AS faults
 FROM event e JOIN station s USING (station)
-WHERE e.kind ILIKE ANY (ARRAY['%fault%', '%alarm%', '%error%', '%lost%', '%авар%', '%ошиб%'])
+WHERE e.kind IN ('fault', 'lost', 'linelost')
 GROUP BY 1, 2, 3, 4;

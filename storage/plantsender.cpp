@@ -208,7 +208,7 @@ void PlantSender::reportLink(bool reached, const QString &reason)
 {
     if (m_linkReported && reached == m_reached && reason == m_reason)
         return;
-    // Once per change of state, not once per retry: a reason that changes while away is news too.
+    // Once per change of state, not once per retry, nor once per new reason while away.
     const bool news = !m_linkReported || reached != m_reached;
     m_linkReported = true;
     m_reached = reached;

@@ -110,6 +110,11 @@ void tst_Startup::terminationWhileRestoreQuestionWaits()
         query.runQuery(QStringLiteral("CREATE TABLE butch (idButch INTEGER PRIMARY KEY, date TEXT, startTime TEXT, "
                                       "endTime TEXT, endDate TEXT);"));
         query.runQuery(QStringLiteral("INSERT INTO butch VALUES (7, '02.02.2025', '10:00', '', '');"));
+        query.runQuery(QStringLiteral("CREATE TABLE task (idButch INTEGER, deviceId INTEGER, startTime TEXT, endTime "
+                                      "TEXT, taskWeight TEXT, haveDoneWeight TEXT, mustToBeDoneWeight TEXT, "
+                                      "productName TEXT, weightScale TEXT, startDate TEXT, endDate TEXT);"));
+        query.runQuery(QStringLiteral("INSERT INTO task VALUES (7, 30, '10:00', '', '100.0', '0.0', '100.0', 'Соль', "
+                                      "'кг', '02.02.2025', '');"));
     }
     const QByteArray log = runUntilClosed("\nCurrent idButch is 7");
     QVERIFY2(m_finished, log.constData());
