@@ -81,6 +81,12 @@ QStringList CsvSaveDialog::offeredFolders(const QStringList &mediaRoots)
     return folders;
 }
 
+QString CsvSaveDialog::quotedField(QString text)
+{
+    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
 QString CsvSaveDialog::withCsvSuffix(const QString &name)
 {
     const QString trimmed = name.trimmed();

@@ -32,6 +32,9 @@ public:
     /// Mount points two levels below @p mediaRoots (user, then label), then the working and home folders.
     static QStringList offeredFolders(
         const QStringList &mediaRoots = {QStringLiteral("/media"), QStringLiteral("/run/media")});
+    /// A CSV field: between double quotes, with a double quote of the text doubled, so that a product
+    /// called «Мука "Экстра"» stays one field in every spreadsheet.
+    static QString quotedField(QString text);
     /// @p name with ".csv" added unless it ends so already (in any case of letters).
     static QString withCsvSuffix(const QString &name);
     /// Writes through a temporary file in the same folder, flushed to disk, then renamed over @p path.

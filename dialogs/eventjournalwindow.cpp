@@ -18,12 +18,6 @@ constexpr int TouchHeight = 48;
 constexpr int HoldDelayMs = 400;
 constexpr int RepeatMs = 100;
 const QString DayFormat = QStringLiteral("dd.MM.yyyy");
-
-QString quotedField(QString text)
-{
-    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
 } // namespace
 
 EventJournalWindow::EventJournalWindow(QWidget *parent)
@@ -215,7 +209,7 @@ QByteArray EventJournalWindow::csvText() const
             event.deviceId > 0 ? QString::number(event.deviceId) : QString(), EventJournal::kindTitle(event.kind),
             event.text, event.idButch > 0 ? QString::number(event.idButch) : QString()};
         for (const QString &cell : cells)
-            text += quotedField(cell) + QLatin1Char(';');
+            text += CsvSaveDialog::quotedField(cell) + QLatin1Char(';');
         text += QLatin1Char('\n');
     }
     // Spreadsheets here read CSV files in the Windows code page.

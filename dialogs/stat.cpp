@@ -14,14 +14,6 @@ const QString Grams = QStringLiteral("г");
 const QString Kilograms = QStringLiteral("кг");
 const QString Tonnes = QStringLiteral("т");
 
-// A CSV field: between double quotes, with a double quote of the text doubled, so that a product
-// called «Мука "Экстра"» stays one field in every spreadsheet.
-QString quotedField(QString text)
-{
-    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
 } // namespace
 
 Stat::Stat(QWidget *parent)
@@ -37,7 +29,6 @@ Stat::Stat(QWidget *parent)
     statTable->setRowCount(0);
     statTable->setHorizontalHeaderLabels({QStringLiteral("Продукт"), QStringLiteral("Вес, кг")});
     statTable->resizeColumnsToContents();
-
 
     m_query.open(QStringLiteral("data.db"));
     ensureIndexes();
@@ -190,8 +181,9 @@ qreal Stat::getSumWeight(int first, int last, const QString &product, const QStr
 
 QByteArray Stat::csvText(QTextCodec *codec) const
 {
-    QString text = QStringLiteral("С;") + quotedField(fromComboBox->currentText()) + QStringLiteral(";По;")
-        + quotedField(toComboBox->currentText()) + QStringLiteral(";\n\nПродукт;Вес, кг;\n");
+    QString text = QStringLiteral("С;") + CsvSaveDialog::quotedField(fromComboBox->currentText())
+        + QStringLiteral(";По;") + CsvSaveDialog::quotedField(toComboBox->currentText())
+        + QStringLiteral(";\n\nПродукт;Вес, кг;\n");
     for (int row = 0; row < statTable->rowCount(); ++row) {
         for (int column = 0; column < statTable->columnCount(); ++column) {
             const QTableWidgetItem *item = statTable->item(row, column);
@@ -202,7 +194,7 @@ QByteArray Stat::csvText(QTextCodec *codec) const
                 if (point >= 0)
                     cell[point] = QLatin1Char(',');
             }
-            text += quotedField(cell) + QLatin1Char(';');
+            text += CsvSaveDialog::quotedField(cell) + QLatin1Char(';');
         }
         text += QLatin1Char('\n');
     }
