@@ -48,10 +48,11 @@ bool hasOption(int argc, char *argv[], const char *option)
 int refuseSecondCopy()
 {
     const QString folder = QDir::currentPath();
-    std::fprintf(stderr, "Another workstation is running in %s, this one ends\n", qPrintable(folder));
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Сообщение"),
         QStringLiteral("В папке %1 уже работает рабочее место дозатора. Вторая копия не запускается.").arg(folder));
+    // Watching before telling: a service manager that stops us on reading the line ends us the orderly way.
     TerminationWatcher watcher(&box);
+    std::fprintf(stderr, "Another workstation is running in %s, this one ends\n", qPrintable(folder));
     box.exec();
     return 1;
 }
