@@ -15,7 +15,7 @@
 namespace {
 constexpr int TouchHeight = 48;
 // The same pace as the recipe manager's list buttons: a tap steps once, a hold repeats after a pause.
-constexpr int HoldDelayMs = 400;
+constexpr int HoldDelayMs = 300;
 constexpr int RepeatMs = 100;
 const QString DayFormat = QStringLiteral("dd.MM.yyyy");
 } // namespace
